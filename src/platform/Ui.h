@@ -1,0 +1,53 @@
+// Ui.h - the interface services that the cleaning core and the worker call,
+// and the drop object that the worker reads. Each front end supplies them:
+// the Windows dialog (src/shell), the console front end (src/batch) and the
+// unit tests' fakes (tests/FakeUi.cpp). Every call is synchronous: when it
+// returns, the request has been carried out.
+#pragma once
+
+#include <cstdint>
+
+// Control numbers shared by the worker and the dialog's resources.
+constexpr int IDC_LOG = 1001;
+constexpr int IDC_START = 1002;
+constexpr int IDC_STOP = 1003;
+constexpr int IDC_ALLAPP = 1004;
+
+//----------------------------------------------------------------------------
+// The log pane, as the three edit-control operations that AppendLog is made
+// of, plus clearing it.
+
+// UiLogLength - length of the log's text in bytes.
+int32_t UiLogLength();
+// UiLogSelect - sets the log's selection to start..end (an empty range puts
+// the caret there).
+void UiLogSelect(int32_t start, int32_t end);
+// UiLogReplaceSelection - replaces the selection with `text` (undoable).
+void UiLogReplaceSelection(const char* text);
+// UiClearLog - sets the log's whole text to the empty string.
+void UiClearLog();
+
+//----------------------------------------------------------------------------
+// Controls and message boxes.
+
+// UiEnableControl - enables (1) or disables (0) button `id`.
+void UiEnableControl(int id, int enable);
+// UiIsChecked - 1 when check box `id` is in the checked state exactly.
+int UiIsChecked(int id);
+// UiMessageBox - a plain box with one OK button and no icon, shown by the
+// calling thread, which waits for OK. `owned` = 1: the main dialog owns it
+// (and is disabled meanwhile); 0: it has no owner.
+void UiMessageBox(int owned, const char* text, const char* caption);
+
+//----------------------------------------------------------------------------
+// The drop object: what was dropped on the dialog.
+
+// DropItemCount - number of dropped items.
+uint32_t DropItemCount(void* drop);
+// DropItemPath - copies item `index`'s path into `buffer` (capacity
+// `capacity` bytes, terminator included). Returns the path's full length
+// in bytes; when that is capacity or more, nothing usable was copied and
+// the caller must not use the buffer. 0 on failure.
+uint32_t DropItemPath(void* drop, uint32_t index, char* buffer, uint32_t capacity);
+// DropRelease - releases the drop object.
+void DropRelease(void* drop);

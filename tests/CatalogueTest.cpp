@@ -1,0 +1,148 @@
+// Tests of the message catalogue and the log's line shapes.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <cstdio>
+#include <string>
+
+#include "FakeUi.h"
+#include "core/Catalogue.h"
+#include "platform/Ui.h"
+#include "support/Track.h"
+
+static std::string ToCp932(const std::string& utf8)
+{
+    iconv_t convert = iconv_open("CP932", "UTF-8");
+    if (convert == (iconv_t)-1) {
+        return "<no CP932 converter>";
+    }
+    std::string out(utf8.size() * 2 + 16, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    size_t inLeft = utf8.size();
+    char* to = &out[0];
+    size_t outLeft = out.size();
+    size_t done = iconv(convert, &in, &inLeft, &to, &outLeft);
+    iconv_close(convert);
+    if (done == (size_t)-1) {
+        return "<not convertible>";
+    }
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+static std::string Escaped(const std::string& bytes)
+{
+    std::string out;
+    for (unsigned char c : bytes) {
+        char octal[8];
+        snprintf(octal, sizeof(octal), "\\%03o", c);
+        out += c >= 0x80 ? std::string(octal) : std::string(1, (char)c);
+    }
+    return out;
+}
+
+TEST(Catalogue, EveryEntryHasBothTexts)
+{
+    for (int id = 0; id < MSG_COUNT; id++) {
+        SCOPED_TRACE(id);
+        ASSERT_NE(g_catalogueUtf8[id][0], nullptr);
+        ASSERT_NE(g_catalogueUtf8[id][1], nullptr);
+        ASSERT_NE(g_catalogueCp932[id], nullptr);
+        EXPECT_GT(strlen(g_catalogueUtf8[id][0]), 0u);
+    }
+}
+
+TEST(Catalogue, WindowsJapaneseIsTheCodePage932FormOfEveryText)
+{
+    for (int id = 0; id < MSG_COUNT; id++) {
+        std::string expected = ToCp932(g_catalogueUtf8[id][1]);
+        EXPECT_EQ(std::string(g_catalogueCp932[id]), expected)
+            << "entry " << id << " should be \"" << Escaped(expected) << "\"";
+    }
+}
+
+TEST(Catalogue, CompletedInCodePage932)
+{
+    EXPECT_EQ(std::string(g_catalogueCp932[MSG_COMPLETED]),
+              "\x8A\xAE\x97\xB9\x82\xB5\x82\xDC\x82\xB5\x82\xBD");
+}
+
+TEST(Catalogue, LanguagePicksTheColumn)
+{
+    g_language = 0;
+    EXPECT_STREQ(Msg(MSG_STARTED), "Started");
+    EXPECT_STREQ(Msg(MSG_NOTHING_CONVERTED), "No file has been converted.\r\n");
+    g_language = 1;
+    EXPECT_STREQ(Msg(MSG_STARTED), u8"開始しました");
+    EXPECT_STREQ(Msg(MSG_TOTAL), u8"合計");
+    g_language = 0;
+}
+
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override { FakeReset(); }
+    void TearDown() override { g_language = 0; }
+};
+
+TEST_F(LogTest, AppendsJoinWithoutSeparator)
+{
+    AppendLog("ab");
+    AppendLog("cd\r\n");
+    EXPECT_EQ(FakeLogText(), "abcd\r\n");
+}
+
+TEST_F(LogTest, AppendLandsAtTheEndWhateverTheSelection)
+{
+    AppendLog("first line\r\n");
+    UiLogSelect(0, 5);  // the user selected something in the pane
+    AppendLog("second\r\n");
+    EXPECT_EQ(FakeLogText(), "first line\r\nsecond\r\n");
+}
+
+TEST_F(LogTest, LineShapes)
+{
+    AppendReport(MSG_NO_XMP, "/p/a.jpg");
+    AppendReport(MSG_XMP_REMOVED, "/p/b.jpg");
+    AppendByteCount(0, 1234);
+    AppendStatus(MSG_COMPLETED, "\r\n");
+    AppendByteCount(1, -5);
+    AppendStatus(MSG_CANCELED, ".\r\n");
+    EXPECT_EQ(FakeLogText(),
+              "No XMP: /p/a.jpg\r\n"
+              "XMP removed: /p/b.jpg\r\n"
+              "1234 byte data was removed.\r\n"
+              "Completed\r\n"
+              "Total -5 byte data was removed.\r\n"
+              "Operation canceled.\r\n");
+}
+
+TEST_F(LogTest, JapaneseByteCountLines)
+{
+    g_language = 1;
+    AppendByteCount(0, 2147483647);
+    AppendByteCount(1, 10);
+    EXPECT_EQ(FakeLogText(), u8"2147483647 バイトのデータが削除されました\r\n"
+                             u8"合計 10 バイトのデータが削除されました\r\n");
+}
+
+TEST_F(LogTest, MessageBoxTextIsNeverCut)
+{
+    std::string path = "/" + std::string(1500, 'x') + ".jpg";
+    ShowError(0, MSG_FILE_OUTPUT_ERROR, path.c_str(), "\r\n");
+    auto boxes = FakeBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].owned, 0);
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].text, "File output error: " + path + "\r\n");
+}
+
+TEST_F(LogTest, FormatTextIsSizedFromItsParts)
+{
+    int before = TrackLiveCount();
+    std::string long_text(5000, 'y');
+    char* text = FormatText("%s|%d", long_text.c_str(), -2147483647 - 1);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::string(text), long_text + "|-2147483648");
+    TrackedFree(text);
+    EXPECT_EQ(TrackLiveCount(), before);
+}

@@ -1,0 +1,164 @@
+// FakeUi.cpp - test doubles for the interface services and the drop object.
+#include "FakeUi.h"
+
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "platform/Ui.h"
+
+static std::mutex s_lock;
+static std::string s_log;
+static int32_t s_selectionStart;
+static int32_t s_selectionEnd;
+static std::vector<FakeBox> s_boxes;
+static std::map<int, int> s_enabled;
+static int s_checked;
+static int s_clears;
+static std::function<void(const FakeBox&)> s_onBox;
+static std::function<void(const std::string&)> s_onAppend;
+
+void FakeReset()
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    s_log.clear();
+    s_selectionStart = s_selectionEnd = 0;
+    s_boxes.clear();
+    s_enabled.clear();
+    s_checked = 0;
+    s_clears = 0;
+    s_onBox = nullptr;
+    s_onAppend = nullptr;
+}
+
+std::string FakeLogText()
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    return s_log;
+}
+
+std::vector<FakeBox> FakeBoxes()
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    return s_boxes;
+}
+
+int FakeControlEnabled(int id)
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    auto found = s_enabled.find(id);
+    return found == s_enabled.end() ? 1 : found->second;
+}
+
+void FakeSetChecked(int checked)
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    s_checked = checked;
+}
+
+int FakeClearCount()
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    return s_clears;
+}
+
+void FakeOnBox(std::function<void(const FakeBox&)> hook)
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    s_onBox = hook;
+}
+
+void FakeOnAppend(std::function<void(const std::string&)> hook)
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    s_onAppend = hook;
+}
+
+// The three edit-control operations, with the control's own semantics:
+// the replacement lands wherever the selection is.
+int32_t UiLogLength()
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    return (int32_t)s_log.size();
+}
+
+void UiLogSelect(int32_t start, int32_t end)
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    s_selectionStart = start;
+    s_selectionEnd = end;
+}
+
+void UiLogReplaceSelection(const char* text)
+{
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> hold(s_lock);
+        int32_t size = (int32_t)s_log.size();
+        int32_t start = s_selectionStart < size ? s_selectionStart : size;
+        int32_t end = s_selectionEnd < size ? s_selectionEnd : size;
+        s_log.replace((size_t)start, (size_t)(end - start), text);
+        s_selectionStart = s_selectionEnd = start + (int32_t)strlen(text);
+        hook = s_onAppend;
+    }
+    if (hook) {
+        hook(text);
+    }
+}
+
+void UiClearLog()
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    s_log.clear();
+    s_selectionStart = s_selectionEnd = 0;
+    s_clears++;
+}
+
+void UiEnableControl(int id, int enable)
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    s_enabled[id] = enable;
+}
+
+int UiIsChecked(int id)
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    return id == IDC_ALLAPP && s_checked;
+}
+
+void UiMessageBox(int owned, const char* text, const char* caption)
+{
+    FakeBox box{owned, text, caption};
+    std::function<void(const FakeBox&)> hook;
+    {
+        std::lock_guard<std::mutex> hold(s_lock);
+        s_boxes.push_back(box);
+        hook = s_onBox;
+    }
+    if (hook) {
+        hook(box);
+    }
+}
+
+uint32_t DropItemCount(void* drop)
+{
+    return (uint32_t)((FakeDrop*)drop)->paths.size();
+}
+
+uint32_t DropItemPath(void* drop, uint32_t index, char* buffer, uint32_t capacity)
+{
+    FakeDrop* fake = (FakeDrop*)drop;
+    if (index >= fake->paths.size()) {
+        return 0;
+    }
+    const std::string& path = fake->paths[index];
+    if (path.size() < capacity) {
+        memcpy(buffer, path.c_str(), path.size() + 1);
+    }
+    return (uint32_t)path.size();
+}
+
+void DropRelease(void* drop)
+{
+    ((FakeDrop*)drop)->released++;
+}
