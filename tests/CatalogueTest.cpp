@@ -128,10 +128,10 @@ TEST_F(LogTest, JapaneseByteCountLines)
 TEST_F(LogTest, MessageBoxTextIsNeverCut)
 {
     std::string path = "/" + std::string(1500, 'x') + ".jpg";
-    ShowError(0, MSG_FILE_OUTPUT_ERROR, path.c_str(), "\r\n");
+    ShowError(nullptr, MSG_FILE_OUTPUT_ERROR, path.c_str(), "\r\n");
     auto boxes = FakeBoxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].owned, 0);
+    EXPECT_EQ(boxes[0].owner, nullptr);
     EXPECT_EQ(boxes[0].caption, "Error");
     EXPECT_EQ(boxes[0].text, "File output error: " + path + "\r\n");
 }

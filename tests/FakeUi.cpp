@@ -106,7 +106,7 @@ void UiLogReplaceSelection(const char* text)
     }
 }
 
-void UiClearLog()
+void UiClearLog(void*)
 {
     std::lock_guard<std::mutex> hold(s_lock);
     s_log.clear();
@@ -114,21 +114,21 @@ void UiClearLog()
     s_clears++;
 }
 
-void UiEnableControl(int id, int enable)
+void UiEnableControl(void*, int id, int enable)
 {
     std::lock_guard<std::mutex> hold(s_lock);
     s_enabled[id] = enable;
 }
 
-int UiIsChecked(int id)
+int UiIsChecked(void*, int id)
 {
     std::lock_guard<std::mutex> hold(s_lock);
     return id == IDC_ALLAPP && s_checked;
 }
 
-void UiMessageBox(int owned, const char* text, const char* caption)
+void UiMessageBox(void* owner, const char* text, const char* caption)
 {
-    FakeBox box{owned, text, caption};
+    FakeBox box{owner, text, caption};
     std::function<void(const FakeBox&)> hook;
     {
         std::lock_guard<std::mutex> hold(s_lock);

@@ -10,7 +10,7 @@
 #include <vector>
 
 struct FakeBox {
-    int owned;
+    void* owner;
     std::string text;
     std::string caption;
 };

@@ -43,7 +43,7 @@ protected:
         EXPECT_EQ(g_anyConverted.load(), 0);
         auto boxes = FakeBoxes();
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].owned, 0);
+        EXPECT_EQ(boxes[0].owner, nullptr);
         EXPECT_EQ(boxes[0].caption, "Error");
         EXPECT_EQ(boxes[0].text, text);
     }

@@ -126,10 +126,10 @@ char* FormatText(const char* format, ...)
     return text;
 }
 
-void ShowError(int owned, int id, const char* path, const char* ending)
+void ShowError(void* owner, int id, const char* path, const char* ending)
 {
     char* text = FormatText("%s%s%s", Msg(id), path, ending);
     // Without a block for the text the box still appears, with the prefix.
-    UiMessageBox(owned, text ? text : Msg(id), Msg(MSG_ERROR_CAPTION));
+    UiMessageBox(owner, text ? text : Msg(id), Msg(MSG_ERROR_CAPTION));
     TrackedFree(text);
 }

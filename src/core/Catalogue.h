@@ -68,5 +68,5 @@ char* FormatText(const char* format, ...)
     ;
 
 // ShowError - a message box with caption MSG_ERROR_CAPTION and the text
-// "%s%s<ending>" of entry `id` and `path`; `owned` as for UiMessageBox.
-void ShowError(int owned, int id, const char* path, const char* ending);
+// "%s%s<ending>" of entry `id` and `path`; `owner` as for UiMessageBox.
+void ShowError(void* owner, int id, const char* path, const char* ending);

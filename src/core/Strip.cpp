@@ -177,18 +177,18 @@ void RewriteStripped(int32_t nSize, const char* path, const unsigned char* data)
     }
     PlatReplace replace;
     if (!PlatReplaceBegin(path, &replace)) {
-        ShowError(0, MSG_CANT_OPEN, path, "");
+        ShowError(nullptr, MSG_CANT_OPEN, path, "");
         return;
     }
     MV_CHECK(nSize > 5);
     int32_t removed = 0;
     if (!StripSegments(nSize, data, WriteToReplacement, &replace, &removed)) {
         PlatReplaceAbort(&replace);
-        ShowError(0, MSG_FILE_OUTPUT_ERROR, path, "\r\n");
+        ShowError(nullptr, MSG_FILE_OUTPUT_ERROR, path, "\r\n");
         return;
     }
     if (!PlatReplaceCommit(&replace, path)) {
-        ShowError(0, MSG_FILE_OUTPUT_ERROR, path, "\r\n");
+        ShowError(nullptr, MSG_FILE_OUTPUT_ERROR, path, "\r\n");
         return;
     }
     AppendReport(g_allAppMode.load() ? MSG_APP_REMOVED : MSG_XMP_REMOVED, path);

@@ -25,19 +25,20 @@ void UiLogSelect(int32_t start, int32_t end);
 // UiLogReplaceSelection - replaces the selection with `text` (undoable).
 void UiLogReplaceSelection(const char* text);
 // UiClearLog - sets the log's whole text to the empty string.
-void UiClearLog();
+void UiClearLog(void* dialog);
 
 //----------------------------------------------------------------------------
-// Controls and message boxes.
+// Controls and message boxes. `dialog` is the main dialog's handle, as the
+// worker was given it.
 
 // UiEnableControl - enables (1) or disables (0) button `id`.
-void UiEnableControl(int id, int enable);
+void UiEnableControl(void* dialog, int id, int enable);
 // UiIsChecked - 1 when check box `id` is in the checked state exactly.
-int UiIsChecked(int id);
+int UiIsChecked(void* dialog, int id);
 // UiMessageBox - a plain box with one OK button and no icon, shown by the
-// calling thread, which waits for OK. `owned` = 1: the main dialog owns it
-// (and is disabled meanwhile); 0: it has no owner.
-void UiMessageBox(int owned, const char* text, const char* caption);
+// calling thread, which waits for OK. `owner` is the main dialog (which is
+// disabled meanwhile) or null for a box without owner.
+void UiMessageBox(void* owner, const char* text, const char* caption);
 
 //----------------------------------------------------------------------------
 // The drop object: what was dropped on the dialog.

@@ -1,0 +1,156 @@
+// BatchMain.cpp - marlovex-batch, the console front end.
+//
+//   marlovex-batch [--all-app] PATH...
+//
+// Acts as if the PATHs had been dropped on the window and START pressed once
+// the listing succeeded: one drop pass, then one run. Standard output holds
+// what the log pane would hold at the end; each message box becomes a line
+// "CAPTION: TEXT" on standard error, as if OK had been pressed. Exit status:
+// 0 without a message box, 1 with one, 2 for a usage error.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <direct.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "batch/BatchUi.h"
+#include "core/Catalogue.h"
+#include "platform/Platform.h"
+#include "support/Track.h"
+#include "worker/Worker.h"
+
+static const char USAGE[] = "usage: marlovex-batch [--all-app] PATH...\n";
+
+static volatile sig_atomic_t s_interrupted = 0;
+
+// Ctrl+C acts as STOP.
+static void OnInterrupt(int)
+{
+    s_interrupted = 1;
+    g_cancel.store(1);
+    signal(SIGINT, OnInterrupt);
+}
+
+// English unless the locale (LC_ALL, then LC_MESSAGES, then LANG) is
+// Japanese as used in Japan; on Windows the user's default locale decides,
+// as for the window.
+static int PickLanguage()
+{
+#ifdef _WIN32
+    return GetUserDefaultLCID() == 1041 ? 1 : 0;
+#else
+    const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    for (const char* name : names) {
+        const char* value = getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return strncmp(value, "ja_JP", 5) == 0 ? 1 : 0;
+        }
+    }
+    return 0;
+#endif
+}
+
+static int IsAbsolute(const std::string& path)
+{
+#ifdef _WIN32
+    return (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) ||
+           (path.size() >= 2 && path[0] == '\\' && path[1] == '\\');
+#else
+    return !path.empty() && path[0] == '/';
+#endif
+}
+
+// A dropped path is always a full path: a relative one is made absolute
+// from the current folder.
+static int MakeAbsolute(const char* path, std::string* out)
+{
+    if (IsAbsolute(path)) {
+        *out = path;
+        return 1;
+    }
+    std::vector<char> folder(4096);
+    if (getcwd(folder.data(), folder.size()) == nullptr) {
+        return 0;
+    }
+    *out = folder.data();
+    if (out->empty() || out->back() != PLAT_SEPARATOR) {
+        *out += PLAT_SEPARATOR;
+    }
+    *out += path;
+    return 1;
+}
+
+int main(int argc, char** argv)
+{
+    int allApp = 0;
+    std::vector<std::string> paths;
+    int options = 1;
+    for (int i = 1; i < argc; i++) {
+        const char* arg = argv[i];
+        if (options && strcmp(arg, "--") == 0) {
+            options = 0;
+        } else if (options && strcmp(arg, "--all-app") == 0) {
+            allApp = 1;
+        } else if (options && (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0)) {
+            fputs(USAGE, stdout);
+            fputs("Removes the XMP segment (or, with --all-app, every APP segment but Adobe's\n"
+                  "colour segment) that follows the start of each JPEG file under the PATHs.\n",
+                  stdout);
+            return 0;
+        } else if (options && arg[0] == '-' && arg[1] != '\0') {
+            fprintf(stderr, "marlovex-batch: unknown option %s\n%s", arg, USAGE);
+            return 2;
+        } else {
+            std::string absolute;
+            if (!MakeAbsolute(arg, &absolute)) {
+                fprintf(stderr, "marlovex-batch: cannot make %s absolute\n", arg);
+                return 2;
+            }
+            if (absolute.size() >= DROP_PATH_CAPACITY) {
+                fprintf(stderr, "marlovex-batch: path too long (at most %u bytes): %s\n",
+                        (unsigned)(DROP_PATH_CAPACITY - 1), absolute.c_str());
+                return 2;
+            }
+            paths.push_back(absolute);
+        }
+    }
+    if (paths.empty()) {
+        fputs(USAGE, stderr);
+        return 2;
+    }
+    if (paths.size() > (size_t)DROP_SLOT_COUNT) {
+        fprintf(stderr, "marlovex-batch: at most %d paths at once\n", DROP_SLOT_COUNT);
+        return 2;
+    }
+
+    g_language = PickLanguage();
+    g_reportStream = stderr;  // standard output holds the log alone
+    BatchSetAllApp(allApp);
+    signal(SIGINT, OnInterrupt);
+
+    std::vector<const char*> items;
+    for (const std::string& path : paths) {
+        items.push_back(path.c_str());
+    }
+    BatchDrop drop = {items.data(), (uint32_t)items.size()};
+
+    // The drop pass; its log is held back until it ends, since it may clear
+    // the log again (a drive root among the items).
+    g_pendingDrop = &drop;
+    WorkerCycle(BatchDialog());
+    BatchFlushLog();
+    if (!s_interrupted && g_itemCount.load() > 0 && BatchStartEnabled()) {
+        g_startRequested = 1;
+        WorkerCycle(BatchDialog());
+    }
+    fflush(stdout);
+    return BatchBoxShown() ? 1 : 0;
+}

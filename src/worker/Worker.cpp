@@ -1,0 +1,137 @@
+// Worker.cpp - the drop pass and the run.
+#include "worker/Worker.h"
+
+#include <cstring>
+
+#include "core/Catalogue.h"
+#include "platform/Platform.h"
+#include "platform/Ui.h"
+#include "support/Walk.h"
+
+char g_items[DROP_SLOT_COUNT][DROP_SLOT_SIZE];
+std::atomic<void*> g_pendingDrop{nullptr};
+std::atomic<int> g_startRequested{0};
+std::atomic<int> g_itemCount{0};
+std::atomic<int> g_workerQuit{0};
+
+static void ShowOwned(void* dialog, int text, int caption)
+{
+    UiMessageBox(dialog, Msg(text), Msg(caption));
+}
+
+//----------------------------------------------------------------------------
+// DropPass - stores the dropped items in the drop list and lists the JPEG
+// files under them. A drive root or an item that cannot be listed empties
+// the list and leaves START disabled; STOP empties it too.
+static void DropPass(void* dialog)
+{
+    int failed = 0;
+    UiEnableControl(dialog, IDC_START, 0);
+    UiEnableControl(dialog, IDC_STOP, 1);
+    memset(g_items, 0, sizeof(g_items));
+    UiClearLog(dialog);
+
+    void* drop = g_pendingDrop.load();
+    uint32_t count = DropItemCount(drop);
+    // The list has 256 slots: the first 256 items are taken.
+    if (count > (uint32_t)DROP_SLOT_COUNT) {
+        count = DROP_SLOT_COUNT;
+    }
+    g_itemCount = (int)count;
+    int stored = 0;
+    for (int i = 0; i < g_itemCount.load() && !g_cancel.load(); i++) {
+        uint32_t length = DropItemPath(drop, (uint32_t)i, g_items[i], DROP_PATH_CAPACITY);
+        if (length >= DROP_PATH_CAPACITY) {
+            // Cut short, the path could name another folder: refuse the item.
+            memset(g_items[i], 0, sizeof(g_items[i]));
+            g_itemCount = 0;
+            ShowOwned(dialog, MSG_INVALID_ITEMS, MSG_ERROR_CAPTION);
+            failed = 1;
+            break;
+        }
+        g_items[i][length] = '\0';
+        if (length < 4) {  // a drive root such as C:\ (or a failed copy)
+            g_itemCount = 0;
+            UiClearLog(dialog);
+            ShowOwned(dialog, MSG_ROOT_FOLDER, MSG_ERROR_CAPTION);
+            failed = 1;
+            break;
+        }
+        stored = i + 1;
+        int result = WalkPath(g_items[i], ListCandidate);
+        if (result == WALK_INVALID) {
+            g_itemCount = 0;
+            ShowOwned(dialog, MSG_INVALID_ITEMS, MSG_ERROR_CAPTION);
+            failed = 1;
+        } else if (result == WALK_STOPPED) {
+            g_itemCount = 0;
+            AppendStatus(MSG_CANCELED, "\r\n");
+            ShowOwned(dialog, MSG_CANCELED, MSG_CANCEL_CAPTION);
+        }
+    }
+    // STOP between two items ends the loop at its own test: only the items
+    // stored so far are valid, and an empty slot is never walked.
+    if (g_itemCount.load() > stored) {
+        g_itemCount = stored;
+    }
+    DropRelease(drop);
+    g_pendingDrop = nullptr;
+    g_cancel = 0;
+    if (!failed) {
+        UiEnableControl(dialog, IDC_START, 1);
+    }
+    UiEnableControl(dialog, IDC_STOP, 0);
+}
+
+//----------------------------------------------------------------------------
+// Run - converts every file under every stored item, with a summary after
+// each item. STOP is possible while the first item is walked.
+static void Run(void* dialog)
+{
+    g_totalRemoved = 0;
+    g_allAppMode = UiIsChecked(dialog, IDC_ALLAPP) ? 1 : 0;
+    UiEnableControl(dialog, IDC_START, 0);
+    UiEnableControl(dialog, IDC_STOP, 1);
+    AppendStatus(MSG_STARTED, "\r\n");
+    g_anyConverted = 0;
+    for (int i = 0; i < g_itemCount.load() && !g_cancel.load(); i++) {
+        int result = WalkPath(g_items[i], ConvertFile);
+        UiEnableControl(dialog, IDC_STOP, 0);
+        if (result == WALK_OK) {
+            if (g_anyConverted.load()) {
+                AppendStatus(MSG_COMPLETED, "\r\n");
+                AppendByteCount(1, g_totalRemoved.load());
+            } else {
+                AppendLog(Msg(MSG_NOTHING_CONVERTED));
+            }
+        } else if (result == WALK_INVALID) {
+            AppendStatus(MSG_INVALID_ITEMS, ".\r\n");
+            ShowOwned(dialog, MSG_INVALID_ITEMS, MSG_ERROR_CAPTION);
+        } else if (result == WALK_STOPPED) {
+            AppendStatus(MSG_CANCELED, ".\r\n");
+            ShowOwned(dialog, MSG_CANCELED, MSG_CANCEL_CAPTION);
+        }
+    }
+    g_startRequested = 0;
+    UiEnableControl(dialog, IDC_START, 1);
+    UiEnableControl(dialog, IDC_STOP, 0);
+}
+
+void WorkerCycle(void* dialog)
+{
+    g_cancel = 0;  // a STOP while idle is discarded
+    if (g_pendingDrop.load() != nullptr) {
+        DropPass(dialog);
+    }
+    if (g_startRequested.load()) {
+        Run(dialog);
+    }
+}
+
+void WorkerMain(void* dialog)
+{
+    while (!g_workerQuit.load()) {
+        WorkerCycle(dialog);
+        PlatSleep(100);
+    }
+}
