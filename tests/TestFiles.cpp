@@ -96,3 +96,25 @@ std::vector<std::string> FolderNames(const std::string& path)
     std::sort(names.begin(), names.end());
     return names;
 }
+
+std::vector<std::string> EnumerationOrder(const std::string& path)
+{
+    std::vector<std::string> names;
+    DIR* folder = opendir(path.c_str());
+    if (folder == nullptr) {
+        return names;
+    }
+    while (struct dirent* entry = readdir(folder)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    closedir(folder);
+    return names;
+}
+
+int OpenDescriptorCount()
+{
+    return (int)FolderNames("/proc/self/fd").size();
+}

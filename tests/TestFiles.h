@@ -21,3 +21,8 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 // Names in a folder, sorted, without "." and "..".
 std::vector<std::string> FolderNames(const std::string& path);
+// Names in a folder in the order the system enumerates them, without "."
+// and "..".
+std::vector<std::string> EnumerationOrder(const std::string& path);
+// Number of open file descriptors of this process.
+int OpenDescriptorCount();
