@@ -131,6 +131,8 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    // Lines reach a pipe as they are logged, so progress can be followed.
+    setvbuf(stdout, nullptr, _IOLBF, 4096);
     g_language = PickLanguage();
     g_reportStream = stderr;  // standard output holds the log alone
     BatchSetAllApp(allApp);

@@ -1,0 +1,230 @@
+#!/usr/bin/env python3
+"""End-to-end tests of marlovex-batch: a generated tree, the program run as a
+user would run it, and its files, standard output, standard error and exit
+status checked byte for byte.
+
+usage: batch_test.py PATH-TO-marlovex-batch
+"""
+import os
+import signal
+import stat
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BATCH = None
+
+
+def seg(marker, payload, length=None):
+    if length is None:
+        length = len(payload) + 2
+    return bytes([0xFF, marker]) + struct.pack(">H", length) + payload
+
+
+SOI = b"\xFF\xD8"
+JFIF = seg(0xE0, b"JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00")
+EXIF = seg(0xE1, b"Exif\x00\x00MM\x00*\x00\x00\x00\x08" + b"e" * 200)
+XMP = seg(0xE1, b"http://ns.adobe.com/xap/1.0/\x00<x:xmpmeta xmlns:x='adobe:ns:meta/'/>" + b" " * 300)
+ICC = seg(0xE2, b"ICC_PROFILE\x00\x01\x01" + b"c" * 500)
+ADOBE = seg(0xEE, b"Adobe\x00\x64\x00\x00\x00\x00\x01")
+IMAGE = seg(0xDB, bytes(range(65))) + b"\xFF\xDA\x00\x02" + os.urandom(1000) + b"\xFF\xD9"
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def walk_order(folder):
+    """Files under `folder` in the program's walk order: enumeration order,
+    subfolders depth first where their entry comes."""
+    for name in os.listdir(folder):  # readdir order, like the program's
+        path = os.path.join(folder, name)
+        if os.path.isdir(path):
+            yield from walk_order(path)
+        else:
+            yield path
+
+
+def run(args, env=None, cwd=None):
+    full_env = dict(os.environ, LANG="C", LC_ALL="", LC_MESSAGES="")
+    full_env.update(env or {})
+    return subprocess.run([BATCH] + args, capture_output=True, env=full_env, cwd=cwd, timeout=120)
+
+
+class BatchTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="marlovex-batch-")
+        self.addCleanup(subprocess.run, ["rm", "-rf", self.root])
+
+    def make_tree(self):
+        """Inputs and the outputs expected in XMP mode and in all-APP mode."""
+        r = self.root
+        files = {
+            r + "/t/a.jpg": (SOI + JFIF + EXIF + XMP + IMAGE, SOI + JFIF + EXIF + IMAGE, SOI + IMAGE),
+            r + "/t/b.jpg": (SOI + JFIF + ICC + IMAGE, None, SOI + IMAGE),
+            r + "/t/cmyk.jpg": (SOI + ADOBE + EXIF + IMAGE, None, SOI + ADOBE + IMAGE),
+            r + "/t/sub/d.JPEG": (SOI + XMP + EXIF + IMAGE, SOI + EXIF + IMAGE, SOI + IMAGE),
+            r + "/t/sub/deeper/e.jpg": (SOI + ICC + XMP + IMAGE, SOI + ICC + IMAGE, SOI + IMAGE),
+            r + "/t/sub/small.jpg": (b"\xFF\xD8\xFF", None, None),
+            r + "/t/sub/png.jpg": (b"\x89PNG\r\n\x1a\n" + IMAGE, None, None),
+            r + "/t/.hidden.jpg": (SOI + XMP + IMAGE, None, None),
+            r + "/t/notes.txt": (b"xmpmeta", None, None),
+            r + "/t/.dot/f.jpg": (SOI + XMP + IMAGE, SOI + IMAGE, SOI + IMAGE),
+        }
+        for path, (data, _, _) in files.items():
+            write(path, data)
+        return files
+
+    def expected_log(self, folder, files, all_app):
+        candidates = [p for p in walk_order(folder)
+                      if p.lower().endswith((".jpg", ".jpeg")) and not os.path.basename(p).startswith(".")]
+        log = "".join(p + "\n" for p in candidates) + "Started\n"
+        total = 0
+        for p in candidates:
+            data, xmp_out, all_out = files[p]
+            out = all_out if all_app else xmp_out
+            if len(data) < 6:
+                log += "Too small: %s\n" % p
+            elif not data.startswith(SOI):
+                log += "Header Broken: %s\n" % p
+            elif out is None:
+                log += ("No APP header: " if all_app else "No XMP: ") + p + "\n"
+            else:
+                removed = len(data) - len(out)
+                total += removed
+                log += ("APP headers removed: " if all_app else "XMP removed: ") + p + "\n"
+                log += "%d byte data was removed.\n" % removed
+        log += "Completed\nTotal %d byte data was removed.\n" % total if total else "No file has been converted.\n"
+        return log
+
+    def check_files(self, files, column):
+        for path, outcomes in files.items():
+            want = outcomes[column] if outcomes[column] is not None else outcomes[0]
+            self.assertEqual(read(path), want, path)
+        # No temporary file left anywhere.
+        for folder, _, names in os.walk(self.root + "/t"):
+            for name in names:
+                self.assertNotIn("marlovex~", name)
+
+    def test_xmp_mode_then_all_app_mode(self):
+        files = self.make_tree()
+        result = run([self.root + "/t"])
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stdout.decode(), self.expected_log(self.root + "/t", files, False))
+        self.check_files(files, 1)
+
+        # All-APP mode on fresh copies of the inputs.
+        files = self.make_tree()
+        result = run(["--all-app", self.root + "/t/"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.decode(), self.expected_log(self.root + "/t", files, True))
+        self.check_files(files, 2)
+
+    def test_second_run_finds_nothing(self):
+        write(self.root + "/x.jpg", SOI + XMP + IMAGE)
+        run([self.root + "/x.jpg"])
+        result = run([self.root + "/x.jpg"])
+        self.assertEqual(result.stdout.decode(),
+                         "%s/x.jpg\nStarted\nNo XMP: %s/x.jpg\nNo file has been converted.\n" % (self.root, self.root))
+
+    def test_relative_paths_are_made_absolute(self):
+        write(self.root + "/rel/x.jpg", SOI + XMP + IMAGE)
+        result = run(["rel"], cwd=self.root)
+        path = self.root + "/rel/x.jpg"
+        removed = len(XMP)
+        self.assertEqual(result.stdout.decode(),
+                         "%s\nStarted\nXMP removed: %s\n%d byte data was removed.\nCompleted\n"
+                         "Total %d byte data was removed.\n" % (path, path, removed, removed))
+
+    def test_several_items_get_a_summary_each(self):
+        write(self.root + "/a/x.jpg", SOI + XMP + IMAGE)
+        os.makedirs(self.root + "/b")
+        result = run([self.root + "/a", self.root + "/b"])
+        n = len(XMP)
+        self.assertTrue(result.stdout.decode().endswith(
+            "Completed\nTotal %d byte data was removed.\nCompleted\nTotal %d byte data was removed.\n" % (n, n)))
+
+    def test_japanese(self):
+        write(self.root + "/j/x.jpg", SOI + XMP + IMAGE)
+        write(self.root + "/j/y.jpg", SOI + IMAGE)
+        for env in ({"LANG": "ja_JP.UTF-8"}, {"LC_ALL": "ja_JP.eucJP", "LANG": "C"}):
+            write(self.root + "/j/x.jpg", SOI + XMP + IMAGE)
+            result = run([self.root + "/j/x.jpg", self.root + "/j/y.jpg"], env=env)
+            p, q = self.root + "/j/x.jpg", self.root + "/j/y.jpg"
+            self.assertEqual(result.stdout.decode("utf-8"),
+                             "%s\n%s\n開始しました\nXMP 削除: %s\n%d バイトのデータが削除されました\n完了しました\n"
+                             "合計 %d バイトのデータが削除されました\nXMPなし: %s\n完了しました\n"
+                             "合計 %d バイトのデータが削除されました\n"
+                             % (p, q, p, len(XMP), len(XMP), q, len(XMP)))
+
+    def test_message_boxes_go_to_standard_error(self):
+        write(self.root + "/ro/x.jpg", SOI + XMP + IMAGE)
+        os.chmod(self.root + "/ro/x.jpg", 0o444)
+        cases = [
+            (["/"], "", "Error: Don't drop the root folder of the drive\n"),
+            ([self.root + "/missing"], "", "Error: Found invalid files/folders\n"),
+            ([self.root + "/ro"], "%s/ro/x.jpg\nStarted\nNo file has been converted.\n" % self.root,
+             "Error: Can't open: %s/ro/x.jpg\n" % self.root),
+        ]
+        for args, out, err in cases:
+            result = run(args)
+            self.assertEqual(result.returncode, 1, args)
+            self.assertEqual(result.stdout.decode(), out)
+            self.assertEqual(result.stderr.decode(), err)
+        self.assertEqual(read(self.root + "/ro/x.jpg"), SOI + XMP + IMAGE)
+
+    def test_usage_errors(self):
+        self.assertEqual(run([]).returncode, 2)
+        bogus = run(["--bogus", self.root])
+        self.assertEqual(bogus.returncode, 2)
+        self.assertIn(b"usage: marlovex-batch [--all-app] PATH...", bogus.stderr)
+        self.assertEqual(bogus.stdout, b"")
+        helped = run(["--help"])
+        self.assertEqual(helped.returncode, 0)
+        self.assertTrue(helped.stdout.startswith(b"usage: marlovex-batch [--all-app] PATH...\n"))
+        long_path = "/" + "x" * 300
+        too_long = run([long_path])
+        self.assertEqual(too_long.returncode, 2)
+        self.assertIn(long_path.encode(), too_long.stderr)
+        self.assertEqual(too_long.stdout, b"")
+
+    def test_ctrl_c_stops_the_run(self):
+        for i in range(3000):
+            write("%s/big/%04d.jpg" % (self.root, i), SOI + XMP + IMAGE)
+        env = dict(os.environ, LANG="C", LC_ALL="")
+        process = subprocess.Popen([BATCH, self.root + "/big"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        lines = []
+        while True:
+            line = process.stdout.readline()
+            self.assertNotEqual(line, b"", "ended before its run")
+            lines.append(line)
+            if line.startswith(b"XMP removed: "):
+                break
+        process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=60)
+        lines.extend(out.splitlines(keepends=True))
+        self.assertEqual(process.returncode, 1)
+        self.assertEqual(err, b"Cancel: Operation canceled\n")
+        self.assertEqual(lines[-1], b"Operation canceled.\n")
+        converted = sum(1 for line in lines if line.startswith(b"XMP removed: "))
+        self.assertLess(converted, 3000)
+        names = os.listdir(self.root + "/big")
+        self.assertEqual(len(names), 3000)  # no temporary file left
+        untouched = sum(1 for n in names if read(self.root + "/big/" + n) == SOI + XMP + IMAGE)
+        self.assertEqual(untouched, 3000 - converted)
+
+
+if __name__ == "__main__":
+    BATCH = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
