@@ -20,6 +20,9 @@
 #else
 #include <unistd.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "batch/BatchUi.h"
 #include "core/Catalogue.h"
@@ -131,6 +134,15 @@ int main(int argc, char** argv)
         return 2;
     }
 
+#ifdef __GLIBC__
+    // One file is held at a time, so the peak is the largest file. glibc's
+    // default would map a file larger than any before it beside the heap
+    // that still holds the previous one; taking every block from the heap
+    // and never trimming it reuses the same pages for every file, without
+    // faulting them in again.
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
     // Lines reach a pipe as they are logged, so progress can be followed.
     setvbuf(stdout, nullptr, _IOLBF, 4096);
     g_language = PickLanguage();

@@ -83,15 +83,19 @@ struct PlatReplace {
     uint32_t mode;     // POSIX: the original's permission bits
     uint32_t owner;    // POSIX: the original's owner and group
     uint32_t group;
+    int64_t written;   // bytes written to the temporary file so far
 };
 
-// PlatReplaceBegin - proves that `path` may be written (opens it for
-// writing without truncating it, then closes it) and creates the temporary
-// file. 1 on success; 0 when the original cannot be opened for writing or
-// the temporary file cannot be created (nothing is left behind then).
+// PlatReplaceBegin - proves that `path` may be written (Windows: opens it
+// for writing without truncating it, which a read-only or locked file
+// refuses; POSIX: the permission check of such an open, a file without any
+// write bit counting as read-only), then creates the temporary file. 1 on
+// success; 0 when the original may not be written or the temporary file
+// cannot be created (nothing is left behind then).
 int PlatReplaceBegin(const char* path, PlatReplace* replace);
 // PlatReplaceWrite - appends `size` bytes (size >= 1) to the temporary file,
-// in blocks of at most 64 KiB. 1 when every byte was written.
+// in blocks of at most 64 KiB that end on 64 KiB boundaries of the file.
+// 1 when every byte was written.
 int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size);
 // PlatReplaceCommit - closes the temporary file, gives it the original's
 // permissions and puts it in the original's place. 1 on success; on failure

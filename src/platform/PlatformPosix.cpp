@@ -181,16 +181,16 @@ int PlatReplaceBegin(const char* path, PlatReplace* replace)
     if (replace->targetPath == nullptr) {
         return 0;
     }
-    // Prove that the original may be written. A file without any write
-    // permission counts as read-only even for root, as the read-only
-    // attribute does on Windows.
-    int original = PlatFaultHit(PLAT_FAULT_OPEN) ? -1 : open(replace->targetPath, O_WRONLY | O_CLOEXEC);
+    // Prove that the original may be written before anything is written:
+    // the permission check that opening it for writing would make (read-only
+    // file system and immutable files included), without opening it, which
+    // costs the file system more. A file without any write permission
+    // counts as read-only even for root, as the read-only attribute does on
+    // Windows.
     struct stat status;
-    int writable = original >= 0 && fstat(original, &status) == 0 && S_ISREG(status.st_mode) &&
-                   (status.st_mode & 0222) != 0;
-    if (original >= 0) {
-        close(original);
-    }
+    int writable = !PlatFaultHit(PLAT_FAULT_OPEN) && stat(replace->targetPath, &status) == 0 &&
+                   S_ISREG(status.st_mode) && (status.st_mode & 0222) != 0 &&
+                   faccessat(AT_FDCWD, replace->targetPath, W_OK, AT_EACCESS) == 0;
     if (!writable) {
         ReleaseReplace(replace);
         return 0;
@@ -209,6 +209,7 @@ int PlatReplaceBegin(const char* path, PlatReplace* replace)
         if (handle >= 0) {
             replace->handle = handle;
             replace->tempPath = temp;
+            replace->written = 0;
             return 1;
         }
         TrackedFree(temp);
@@ -226,10 +227,13 @@ int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size)
         return 0;
     }
     // Blocks of 64 KiB: one huge write per file is several times slower.
+    // After a short first block the blocks are aligned to the file's 64 KiB
+    // boundaries, so no page is written in two parts.
     const char* at = (const char*)data;
     size_t left = (size_t)size;
     while (left > 0) {
-        size_t block = left < 65536 ? left : 65536;
+        size_t room = 65536 - (size_t)(replace->written % 65536);
+        size_t block = left < room ? left : room;
         ssize_t written = write((int)replace->handle, at, block);
         if (written < 0 && errno == EINTR) {
             continue;
@@ -239,6 +243,7 @@ int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size)
         }
         at += written;
         left -= (size_t)written;
+        replace->written += written;
     }
     return 1;
 }

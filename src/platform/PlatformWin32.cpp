@@ -149,6 +149,7 @@ int PlatReplaceBegin(const char* path, PlatReplace* replace)
         if (handle != INVALID_HANDLE_VALUE) {
             replace->handle = (intptr_t)handle;
             replace->tempPath = temp;
+            replace->written = 0;
             return 1;
         }
         DWORD error = GetLastError();
@@ -166,16 +167,20 @@ int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size)
         return 0;
     }
     // Blocks of 64 KiB: one huge WriteFile per file is several times slower.
+    // After a short first block the blocks are aligned to the file's 64 KiB
+    // boundaries, so no page is written in two parts.
     const char* at = (const char*)data;
     DWORD left = (DWORD)size;
     while (left > 0) {
-        DWORD block = left < 65536 ? left : 65536;
+        DWORD room = 65536 - (DWORD)(replace->written % 65536);
+        DWORD block = left < room ? left : room;
         DWORD written = 0;
         if (!WriteFile((HANDLE)replace->handle, at, block, &written, nullptr) || written == 0) {
             return 0;
         }
         at += written;
         left -= written;
+        replace->written += written;
     }
     return 1;
 }
