@@ -1,0 +1,19 @@
+// resource.h - numbers shared by marlovex.rc and the shell's code.
+#pragma once
+
+#define IDD_MAIN_EN 101  // English main dialog
+#define IDI_MAIN 102     // icon group: 32x32 and 16x16, 32 bits per pixel
+#define IDR_ACCEL 104    // accelerator table
+#define IDD_MAIN_JA 999  // Japanese main dialog
+
+// Controls of both dialogs (the worker uses the same numbers).
+#define IDC_LOG_ID 1001
+#define IDC_START_ID 1002
+#define IDC_STOP_ID 1003
+#define IDC_ALLAPP_ID 1004
+
+// Accelerator commands; only ID_CLOSE (Ctrl+Q) does anything.
+#define ID_SELECT_ALL 4008
+#define ID_OPEN 40001
+#define ID_SAVE 40002
+#define ID_CLOSE 40003

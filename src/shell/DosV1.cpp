@@ -1,0 +1,143 @@
+// DosV1.cpp - entry point of marlovex.exe: language, single instance, the
+// hidden window, the main dialog, the worker thread and the message loop.
+#include <windows.h>
+
+#include "core/Catalogue.h"
+#include "platform/Ui.h"
+#include "resource.h"
+#include "shell/Shell.h"
+#include "worker/Worker.h"
+
+HINSTANCE g_instance;           // this program's instance, for its resources
+HWND g_mainDialog;              // the visible modeless dialog
+HWND g_hiddenWindow;            // ends the message loop when it is destroyed
+HANDLE g_worker;                // the worker thread, null until started
+DWORD g_workerId;               // its thread id
+std::atomic<int> g_closing{0};  // the closing sequence has begun
+
+static HACCEL s_accelerators;   // Ctrl+Q (and three that do nothing)
+static HANDLE s_mutex;          // its existence keeps a second copy out
+
+static const char CLASS_NAME[] = "marlovex";
+static const char MUTEX_NAME[] = "marlovex";
+
+static_assert(IDC_LOG == IDC_LOG_ID && IDC_START == IDC_START_ID && IDC_STOP == IDC_STOP_ID &&
+                  IDC_ALLAPP == IDC_ALLAPP_ID,
+              "the worker and the resources number the controls alike");
+
+//----------------------------------------------------------------------------
+// HiddenWindowProc - a close request destroys both windows; the hidden
+// window's destruction ends the message loop.
+static LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CLOSE:
+        if (g_mainDialog != nullptr) {
+            DestroyWindow(g_mainDialog);
+            g_mainDialog = nullptr;
+        }
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static ATOM RegisterMainClass(HINSTANCE instance)
+{
+    WNDCLASSA windowClass;
+    ZeroMemory(&windowClass, sizeof(windowClass));
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = HiddenWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(nullptr, (LPCSTR)IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)(COLOR_APPWORKSPACE + 1);
+    windowClass.lpszClassName = CLASS_NAME;
+    return RegisterClassA(&windowClass);
+}
+
+static DWORD WINAPI WorkerThread(LPVOID dialog)
+{
+    WorkerMain(dialog);
+    return 0;
+}
+
+//----------------------------------------------------------------------------
+// CreateMainWindows - the hidden window, then the dialog (whose
+// initialisation loads the settings), shown at the settings' rectangle,
+// then the opening log texts and the worker.
+static int CreateMainWindows(HINSTANCE instance)
+{
+    HWND hidden = CreateWindowExA(0, CLASS_NAME, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
+                                  nullptr, nullptr, instance, nullptr);
+    if (hidden == nullptr) {
+        return 0;
+    }
+    int dialogId = g_language == 1 ? IDD_MAIN_JA : IDD_MAIN_EN;
+    HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(dialogId), nullptr, MainDialogProc, 0);
+    if (dialog == nullptr) {
+        return 0;
+    }
+    g_mainDialog = dialog;
+    g_hiddenWindow = hidden;
+    ShowWindow(dialog, SW_SHOW);
+    UpdateWindow(dialog);
+    SendDlgItemMessageA(dialog, IDC_LOG, EM_SETLIMITTEXT, 33554432, 0);
+    AppendLog(Msg(MSG_DROP_PROMPT));
+    AppendLog(Msg(MSG_NOTE));
+    if (g_worker == nullptr) {
+        g_worker = CreateThread(nullptr, 0, WorkerThread, dialog, 0, &g_workerId);
+    }
+    return 1;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand)
+{
+    (void)commandLine;  // no command line options
+    (void)showCommand;  // the dialog appears as the settings left it
+    g_instance = instance;
+    g_language = GetUserDefaultLCID() == 1041 ? 1 : 0;
+
+    // One copy at a time. Creating the mutex and asking whether it existed
+    // is one step, so two copies started at the same instant cannot both
+    // pass; a mutex we may not open belongs to a copy running elsewhere.
+    s_mutex = CreateMutexA(nullptr, FALSE, MUTEX_NAME);
+    if (s_mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (s_mutex != nullptr) {
+            CloseHandle(s_mutex);
+        }
+        return 0;
+    }
+    if (previousInstance == nullptr && !RegisterMainClass(instance)) {
+        return 0;
+    }
+    if (!CreateMainWindows(instance)) {
+        return 0;
+    }
+    s_accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCEL));
+    if (s_accelerators == nullptr) {
+        MessageBoxA(nullptr, "Error in LoadAccelerators", "", MB_OK);
+    }
+
+    // Accelerators first; no dialog keyboard handling (Tab, Enter and Escape
+    // get only what the focused control does with them).
+    MSG message;
+    message.wParam = 0;
+    for (;;) {
+        BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            break;
+        }
+        if (s_accelerators != nullptr && g_mainDialog != nullptr &&
+            TranslateAcceleratorA(g_mainDialog, s_accelerators, &message)) {
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    // The mutex was never owned; it goes with the process.
+    return (int)message.wParam;
+}

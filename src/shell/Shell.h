@@ -1,0 +1,28 @@
+// Shell.h - what the Windows program's modules share: the window handles,
+// the dialog procedure and the settings file.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+extern HINSTANCE g_instance;
+extern HWND g_mainDialog;
+extern HWND g_hiddenWindow;
+extern HANDLE g_worker;
+extern DWORD g_workerId;
+// Set when the closing sequence has begun: the worker's requests to the
+// interface then fail at once instead of waiting for it.
+extern std::atomic<int> g_closing;
+
+// The settings file, relative to the current folder, and its section.
+#define SETTINGS_FILE ".\\marlovex.ini"
+#define SETTINGS_SECTION "Main"
+
+// Main dialog (Dialog.cpp).
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL OnCommand(HWND dialog, int command);
+
+// Settings (Settings.cpp): the dialog's normal rectangle and the check box.
+void LoadSettings(HWND dialog, const char* fileName, const char* section);
+void SaveSettings(HWND dialog, const char* fileName, const char* section);
