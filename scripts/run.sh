@@ -1,9 +1,32 @@
 #!/usr/bin/env bash
-# Builds marlovex and runs it: marlovex-batch on the PATHs given.
-#   scripts/run.sh [--all-app] PATH...
+# Builds marlovex and runs it.
+#   scripts/run.sh              marlovex.exe under Wine, on this display
+#   scripts/run.sh PATH...      with no display: marlovex-batch on the PATHs
+# marlovex.exe keeps its settings in marlovex.ini in the current folder.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-bash "$root/scripts/install-deps.sh" build >&2
-cmake -S "$root" -B "$root/build/native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$root/build/native" --target marlovex-batch >/dev/null
-exec "$root/build/native/marlovex-batch" "$@"
+
+if [ -z "${DISPLAY:-}" ]; then
+  bash "$root/scripts/install-deps.sh" build >&2
+  cmake -S "$root" -B "$root/build/native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+  cmake --build "$root/build/native" --target marlovex-batch >/dev/null
+  if [ $# -eq 0 ]; then
+    cat >&2 <<MSG
+No display: DISPLAY is not set, and marlovex.exe, a windowed program, needs one.
+The console front end does the same job on the files and folders you name:
+
+  $root/build/native/marlovex-batch [--all-app] PATH...
+
+for example: scripts/run.sh ~/Pictures/trip
+MSG
+    exit 2
+  fi
+  exec "$root/build/native/marlovex-batch" "$@"
+fi
+
+bash "$root/scripts/install-deps.sh" windows wine >&2
+cmake -S "$root" -B "$root/build/windows" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$root/build/windows" --target marlovex >/dev/null
+export WINEDEBUG="${WINEDEBUG:--all}"
+exec wine "$root/build/windows/marlovex.exe"

@@ -124,7 +124,11 @@ int PlatReplaceBegin(const char* path, PlatReplace* replace)
     // Open for writing without truncating: a read-only file, a file that
     // another program holds locked, or one we may not write is refused here,
     // before anything is written.
-    HANDLE original = PlatFaultHit(PLAT_FAULT_OPEN)
+    // The read-only attribute is tested first: Windows refuses such a file
+    // at the open anyway, but Wine running as root would open it.
+    DWORD attributes = GetFileAttributesA(path);
+    HANDLE original = PlatFaultHit(PLAT_FAULT_OPEN) || attributes == INVALID_FILE_ATTRIBUTES ||
+                              (attributes & FILE_ATTRIBUTE_READONLY)
                           ? INVALID_HANDLE_VALUE
                           : CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

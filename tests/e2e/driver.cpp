@@ -12,6 +12,7 @@
 //   driver client W H         resizes the dialog to a W x H client area
 //   driver show max|min|restore
 //   driver locale             the user's LCID and the ANSI code page
+//   driver attributes PATH    GetFileAttributesA of PATH, in hex
 // Exit status 0 on success, 3 when there is no dialog.
 #include <windows.h>
 
@@ -151,6 +152,10 @@ int main(int argc, char** argv)
     const char* command = argv[1];
     if (strcmp(command, "locale") == 0) {
         printf("lcid %lu acp %u\n", (unsigned long)GetUserDefaultLCID(), GetACP());
+        return 0;
+    }
+    if (strcmp(command, "attributes") == 0 && argc == 3) {
+        printf("%lx\n", (unsigned long)GetFileAttributesA(argv[2]));
         return 0;
     }
     EnumWindows(FindDialog, 0);

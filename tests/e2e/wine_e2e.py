@@ -1,0 +1,572 @@
+#!/usr/bin/env python3
+"""End-to-end tests of marlovex.exe: the real program under Wine, in a fresh
+prefix, on a virtual X display, used as a person uses it. Files are dropped
+by the X drag-and-drop protocol (xdnd.py), the dialog is read and driven by
+a Win32 program in the same prefix (driver.cpp), and the files on disk are
+compared with what marlovex-batch makes of the same tree.
+
+usage: wine_e2e.py --exe marlovex.exe --driver driver.exe --batch marlovex-batch
+                   [--artifacts DIR] [unittest options]
+"""
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import xdnd  # noqa: E402
+
+ARGS = None
+WINE = {}  # display, prefix, env, xvfb
+
+EN = {"LC_ALL": "C.UTF-8"}
+JA = {"LC_ALL": "ja_JP.UTF-8"}
+
+PROMPT_EN = b"Drag and drop JPEG files/folders.\r\n\r\n\r\n"
+NOTE_EN = (b"Note:\r\nIf you check 'Remove all APP headers' option, the all privacy information will be removed.\r\n"
+           b"If you uncheck the option, only XMP header which may prevent rotation of the picture will be removed.")
+PROMPT_JA = "JPEG ファイルや、JPEG ファイルが入っているフォルダをドラッグ＆ドロップしてください\r\n\r\n\r\n".encode("cp932")
+NOTE_JA = ("※「全 APP ヘッダの削除」オプションをチェックした場合、全てのプライバシー情報が削除されます。\r\n"
+           "もしチェックしなかった場合、画像回転を妨げる可能性のある XMP ヘッダのみを削除します。").encode("cp932")
+
+
+# --------------------------------------------------------------------------
+# Test data: synthetic JPEG files whose expected outputs are known.
+
+def seg(marker, payload, length=None):
+    return bytes([0xFF, marker]) + struct.pack(">H", len(payload) + 2 if length is None else length) + payload
+
+
+SOI = b"\xFF\xD8"
+JFIF = seg(0xE0, b"JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00")
+EXIF = seg(0xE1, b"Exif\x00\x00MM\x00*\x00\x00\x00\x08" + b"e" * 300)
+XMP = seg(0xE1, b"http://ns.adobe.com/xap/1.0/\x00<x:xmpmeta xmlns:x='adobe:ns:meta/'/>" + b" " * 500)
+ICC = seg(0xE2, b"ICC_PROFILE\x00\x01\x01" + b"c" * 700)
+IMAGE = seg(0xDB, bytes(range(65))) + b"\xFF\xDA\x00\x02" + bytes(range(256)) * 8 + b"\xFF\xD9"
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def make_tree(root):
+    """XMP, non-XMP, non-JPEG, hidden and nested files."""
+    write(root + "/a.jpg", SOI + JFIF + EXIF + XMP + IMAGE)
+    write(root + "/b.JPG", SOI + JFIF + ICC + IMAGE)
+    write(root + "/c.jpeg", SOI + XMP + ICC + IMAGE)
+    write(root + "/notes.txt", b"xmpmeta, but not a photo")
+    write(root + "/.hidden.jpg", SOI + XMP + IMAGE)
+    write(root + "/png.jpg", b"\x89PNG\r\n\x1a\n" + IMAGE)
+    write(root + "/small.jpg", b"\xFF\xD8")
+    write(root + "/nested/d.jpg", SOI + EXIF + XMP + IMAGE)
+    write(root + "/nested/deeper/e.jpg", SOI + XMP + IMAGE)
+    write(root + "/nested/deeper/f.jpg", SOI + EXIF + IMAGE)
+
+
+def make_many(root, count):
+    for i in range(count):
+        write("%s/%04d.jpg" % (root, i), SOI + JFIF + XMP + IMAGE)
+
+
+def windows_path(path):
+    return b"Z:" + path.encode("utf-8").replace(b"/", b"\\")
+
+
+def all_files(root):
+    out = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            out[os.path.relpath(os.path.join(folder, name), root)] = read(os.path.join(folder, name))
+    return out
+
+
+# --------------------------------------------------------------------------
+# Wine, the program and the driver.
+
+def wine_env(extra):
+    env = dict(os.environ)
+    env.update({"WINEPREFIX": WINE["prefix"], "WINEDEBUG": os.environ.get("E2E_WINEDEBUG", "-all"), "DISPLAY": WINE["display"],
+                "WINEDLLOVERRIDES": "mscoree,mshtml=", "LANG": "C.UTF-8"})
+    env.update(extra)
+    return env
+
+
+def setUpModule():
+    for n in range(90, 140):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+            break
+    WINE["display"] = ":%d" % n
+    WINE["xvfb"] = subprocess.Popen(["Xvfb", WINE["display"], "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        if os.path.exists("/tmp/.X11-unix/X%d" % n):
+            break
+        time.sleep(0.05)
+    WINE["prefix"] = tempfile.mkdtemp(prefix="marlovex-wine-")
+    env = wine_env(EN)
+    debug("wineboot")
+    subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    debug("wine reg")
+    # Without a window manager every hide or destroy waits about 2 s for one.
+    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/t", "REG_SZ",
+                    "/d", "N", "/f"], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    debug("wineserver -w")
+    subprocess.run(["wineserver", "-w"], env=env)
+    debug("wineserver -p")
+    # A persistent server makes each driver call quick.
+    subprocess.Popen(["wineserver", "-p"], env=env).wait()
+    # The first call starts the prefix's services and desktop.
+    driver("state")
+
+
+def tearDownModule():
+    subprocess.run(["wineserver", "-k"], env=wine_env(EN))
+    WINE["xvfb"].terminate()
+    WINE["xvfb"].wait()
+    shutil.rmtree(WINE["prefix"], ignore_errors=True)
+
+
+def debug(text):
+    if os.environ.get("E2E_DEBUG"):
+        sys.stderr.write("[%.2f] %s\n" % (time.time() % 1000, text))
+
+
+def driver(*args, lang=EN):
+    """Runs the driver; its exit status and what it printed. The output goes
+    through a file, not a pipe: a Wine service started by the call would
+    inherit the pipe and hold it open long after the driver ended."""
+    debug("driver %s" % " ".join(str(a) for a in args))
+    with tempfile.TemporaryFile() as out:
+        try:
+            code = subprocess.run(["wine", ARGS.driver] + [str(a) for a in args], env=wine_env(lang),
+                                  stdout=out, stderr=subprocess.DEVNULL, timeout=60).returncode
+        except subprocess.TimeoutExpired:
+            debug("driver timed out")
+            return 124, ""
+        out.seek(0)
+        return code, out.read().decode("latin-1")
+
+
+def wait_for(condition, timeout=30.0, what="condition"):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.15)
+    raise AssertionError("timed out waiting for " + what)
+
+
+class App:
+    """One running marlovex.exe, started in `cwd`."""
+
+    def __init__(self, cwd, lang=EN):
+        self.lang = lang
+        self.cwd = cwd
+        debug("start marlovex.exe")
+        quiet = None if os.environ.get("E2E_DEBUG") else subprocess.DEVNULL
+        self.process = subprocess.Popen(["wine", ARGS.exe], cwd=cwd, env=wine_env(lang), stdout=quiet, stderr=quiet)
+        wait_for(lambda: driver("state", lang=lang)[0] == 0, what="the dialog")
+
+    def state(self):
+        code, out = driver("state", lang=self.lang)
+        if code != 0:
+            return None
+        state = {"controls": {}, "boxes": []}
+        for line in out.splitlines():
+            words = line.split()
+            if words[0] in ("window", "normal", "client"):
+                state[words[0]] = [int(w) for w in words[1:]]
+            elif words[0] in ("showcmd", "enabled", "checked"):
+                state[words[0]] = int(words[1])
+            elif words[0] == "caption":
+                state["caption"] = b"" if words[1] == "-" else bytes.fromhex(words[1])
+            elif words[0] == "control":
+                text = b"" if words[7] == "-" else bytes.fromhex(words[7])
+                state["controls"][int(words[1])] = ([int(w) for w in words[2:6]], int(words[6]), text)
+            elif words[0] == "box":
+                state["boxes"].append((words[1], bytes.fromhex(words[2]), bytes.fromhex(words[3])))
+        return state
+
+    def log(self):
+        path = os.path.join(self.cwd, ".log-%d" % os.getpid())
+        driver("log", windows_path(path).decode(), lang=self.lang)
+        data = read(path)
+        os.unlink(path)
+        return data
+
+    def enabled(self, control):
+        return self.state()["controls"][control][1]
+
+    def drop(self, paths):
+        self.assert_true(xdnd.drop(WINE["display"], "marlovex", paths), "the drop was refused")
+
+    @staticmethod
+    def assert_true(value, message):
+        if not value:
+            raise AssertionError(message)
+
+    def click(self, control):
+        driver("click", control, lang=self.lang)
+
+    def wait_log(self, needle, timeout=60.0):
+        return wait_for(lambda: needle in self.log(), timeout, "%r in the log" % needle)
+
+    def wait_box(self, timeout=30.0):
+        return wait_for(lambda: (self.state() or {"boxes": []})["boxes"], timeout, "a message box")[0]
+
+    def ok(self):
+        driver("ok", lang=self.lang)
+        wait_for(lambda: not (self.state() or {"boxes": []})["boxes"], 15, "the box to close")
+
+    def wait_ready(self):
+        wait_for(lambda: self.enabled(1002) == 1 and self.enabled(1003) == 0, 60, "START enabled")
+
+    def wait_exit(self, timeout=30):
+        return self.process.wait(timeout=timeout)
+
+    def close(self):
+        if self.process.poll() is None:
+            driver("close", lang=self.lang)
+            try:
+                self.process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+
+    def screenshot(self, name):
+        if not ARGS.artifacts:
+            return
+        os.makedirs(ARGS.artifacts, exist_ok=True)
+        left, top, right, bottom = self.state()["window"]
+        subprocess.run(["import", "-display", WINE["display"], "-window", "root", "-crop",
+                        "%dx%d+%d+%d" % (right - left, bottom - top, left, top), "+repage",
+                        os.path.join(ARGS.artifacts, name)], check=False)
+
+
+def run_batch(args):
+    return subprocess.run([ARGS.batch] + args, capture_output=True, env=dict(os.environ, LC_ALL="C"))
+
+
+def batch_outcomes(stdout, batch_root, app_root):
+    """Per-file outcome lines of marlovex-batch run on `batch_root`, keyed by
+    the Windows path of the same file under `app_root`."""
+    lines = stdout.split(b"\n")
+    outcomes = {}
+
+    def key(path):
+        return windows_path(app_root + path.decode()[len(batch_root):])
+
+    for i, line in enumerate(lines):
+        for prefix in (b"XMP removed: ", b"APP headers removed: "):
+            if line.startswith(prefix):
+                outcomes[key(line[len(prefix):])] = prefix + b"|" + lines[i + 1]
+        for prefix in (b"No XMP: ", b"No APP header: ", b"Too small: ", b"Header Broken: ", b"Can't read: "):
+            if line.startswith(prefix):
+                outcomes[key(line[len(prefix):])] = prefix
+    return outcomes
+
+
+def app_outcomes(log):
+    lines = log.split(b"\r\n")
+    outcomes = {}
+    for i, line in enumerate(lines):
+        for prefix in (b"XMP removed: ", b"APP headers removed: "):
+            if line.startswith(prefix):
+                outcomes[line[len(prefix):]] = prefix + b"|" + lines[i + 1]
+        for prefix in (b"No XMP: ", b"No APP header: ", b"Too small: ", b"Header Broken: ", b"Can't read: "):
+            if line.startswith(prefix):
+                outcomes[line[len(prefix):]] = prefix
+    return outcomes
+
+
+# --------------------------------------------------------------------------
+
+class WineTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="marlovex-e2e-")
+        self.cwd = os.path.join(self.root, "cwd")
+        os.makedirs(self.cwd)
+        self.apps = []
+
+    def tearDown(self):
+        for app in self.apps:
+            app.close()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def start(self, lang=EN):
+        app = App(self.cwd, lang)
+        self.apps.append(app)
+        return app
+
+    def settings(self):
+        text = read(os.path.join(self.cwd, "marlovex.ini")).decode("latin-1")
+        return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+
+    def assert_no_temporary_files(self, root):
+        for folder, _, names in os.walk(root):
+            for name in names:
+                self.assertNotIn("marlovex~", name, folder)
+
+    # ---- start-up, layout, settings ------------------------------------
+
+    def test_startup(self):
+        app = self.start()
+        state = app.state()
+        self.assertEqual(app.log(), PROMPT_EN + NOTE_EN)
+        self.assertEqual(state["controls"][1002][1:], (0, b"START"))
+        self.assertEqual(state["controls"][1003][1:], (0, b"STOP"))
+        self.assertEqual(state["controls"][1004][2], b"Remove all APP headers")
+        self.assertEqual(state["checked"], 0)
+        self.assertEqual(state["normal"], [0, 0, 600, 400])  # no settings file
+        self.assertEqual(state["window"], [0, 0, 600, 400])
+        self.assertEqual(state["caption"], b"marlovex - JPEG metadata remover")
+        width, height = state["client"]
+        self.assertEqual(state["controls"][1002][0], [10, 5, 50, 20])
+        self.assertEqual(state["controls"][1003][0], [70, 5, 50, 20])
+        self.assertEqual(state["controls"][1004][0], [130, 5, 185, 20])
+        self.assertEqual(state["controls"][1001][0], [10, 30, width - 20, height - 35])
+        # START before anything was dropped does nothing.
+        app.click(1002)
+        time.sleep(0.5)
+        self.assertEqual(app.log(), PROMPT_EN + NOTE_EN)
+
+    def test_resize_lays_the_controls_out(self):
+        app = self.start()
+        driver("client", 300, 200)
+        wait_for(lambda: app.state()["client"] == [300, 200], what="the new size")
+        controls = app.state()["controls"]
+        self.assertEqual(controls[1001][0], [10, 30, 280, 165])
+        self.assertEqual(controls[1002][0], [10, 5, 50, 20])
+        self.assertEqual(controls[1004][0], [130, 5, 185, 20])
+
+    def test_close_box_and_ctrl_q_save_the_settings(self):
+        for how in ("close", "ctrl-q"):
+            app = self.start()
+            driver("client", 420, 260)
+            wait_for(lambda: app.state()["client"] == [420, 260], what="the new size")
+            normal = app.state()["normal"]
+            if how == "close":
+                driver("close")
+            else:
+                driver("key-ctrl", "Q")
+            self.assertEqual(app.wait_exit(), 0, how)
+            settings = self.settings()
+            self.assertEqual(sorted(settings), ["ALLAPP", "BOTTOM", "LEFT", "RIGHT", "TOP"])
+            self.assertEqual([int(settings[k]) for k in ("LEFT", "TOP", "RIGHT", "BOTTOM")], normal, how)
+            self.assertEqual(settings["ALLAPP"], "0")
+            os.unlink(os.path.join(self.cwd, "marlovex.ini"))
+
+    def test_settings_give_the_rectangle_and_the_check_box(self):
+        write(os.path.join(self.cwd, "marlovex.ini"),
+              b"[Main]\r\nTOP=40\r\nLEFT=30\r\nRIGHT=530\r\nBOTTOM=380\r\nALLAPP=1\r\n")
+        app = self.start()
+        state = app.state()
+        self.assertEqual(state["normal"], [30, 40, 530, 380])
+        self.assertEqual(state["window"], [30, 40, 530, 380])
+        self.assertEqual(state["checked"], 1)
+        # Closed maximised, it reopens at its restored rectangle.
+        driver("show", "max")
+        wait_for(lambda: app.state()["showcmd"] == 3, what="maximised")
+        driver("close")
+        self.assertEqual(app.wait_exit(), 0)
+        settings = self.settings()
+        self.assertEqual([settings[k] for k in ("TOP", "LEFT", "RIGHT", "BOTTOM", "ALLAPP")],
+                         ["40", "30", "530", "380", "1"])
+
+    def test_allapp_2_opens_unchecked_and_saves_0(self):
+        write(os.path.join(self.cwd, "marlovex.ini"), b"[Main]\r\nALLAPP=2\r\n")
+        app = self.start()
+        self.assertEqual(app.state()["checked"], 0)
+        driver("close")
+        self.assertEqual(app.wait_exit(), 0)
+        self.assertEqual(self.settings()["ALLAPP"], "0")
+
+    def test_second_copy_exits_at_once(self):
+        app = self.start()
+        second = subprocess.Popen(["wine", ARGS.exe], cwd=self.cwd, env=wine_env(EN),
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.assertEqual(second.wait(timeout=30), 0)
+        self.assertIsNone(app.process.poll())
+        self.assertEqual(app.log(), PROMPT_EN + NOTE_EN)
+
+    # ---- drops and runs --------------------------------------------------
+
+    def run_folder(self, all_app):
+        tree = os.path.join(self.root, "photos")
+        copy = os.path.join(self.root, "batch", "photos")
+        make_tree(tree)
+        make_tree(copy)
+        batch = run_batch((["--all-app"] if all_app else []) + [copy])
+        app = self.start()
+        if all_app:
+            app.click(1004)
+            wait_for(lambda: app.state()["checked"] == 1, what="the check box")
+        app.drop([tree])
+        app.wait_ready()
+        listing = app.log()
+        expected = sorted(windows_path(os.path.join(tree, p)) for p in
+                          ("a.jpg", "b.JPG", "c.jpeg", "png.jpg", "small.jpg", "nested/d.jpg",
+                           "nested/deeper/e.jpg", "nested/deeper/f.jpg"))
+        self.assertEqual(sorted(listing.split(b"\r\n")[:-1]), expected)
+        self.assertTrue(listing.endswith(b"\r\n"))
+
+        app.click(1002)
+        app.wait_log(b"Total ")
+        app.wait_ready()
+        log = app.log()
+        self.assertTrue(log.startswith(listing + b"Started\r\n"))
+        # Each file got the outcome marlovex-batch gave it, with the same byte count.
+        self.assertEqual(app_outcomes(log), batch_outcomes(batch.stdout, copy, tree))
+        total = batch.stdout.split(b"\n")[-2]
+        self.assertTrue(log.endswith(b"Completed\r\n" + total + b"\r\n"), log[-200:])
+        self.assertEqual(all_files(tree), all_files(copy))  # byte-identical to the console front end
+        self.assert_no_temporary_files(tree)
+        self.assertEqual(app.state()["boxes"], [])
+        return app
+
+    def test_dropped_folder_in_xmp_mode(self):
+        app = self.run_folder(False)
+        app.screenshot("marlovex-en.png")
+
+    def test_dropped_folder_in_all_app_mode(self):
+        self.run_folder(True)
+
+    def test_stop_during_a_run(self):
+        tree = os.path.join(self.root, "many")
+        make_many(tree, 300)
+        app = self.start()
+        app.drop([tree])
+        app.wait_ready()
+        app.click(1002)
+        app.wait_log(b"XMP removed: ")
+        app.click(1003)
+        box = app.wait_box()
+        self.assertEqual(box, ("owned", b"Cancel", b"Operation canceled"))
+        self.assertTrue(app.log().endswith(b"Operation canceled.\r\n"))
+        self.assertEqual(app.state()["enabled"], 0)  # the owned box disables the dialog
+        app.ok()
+        app.wait_ready()
+        converted = app.log().count(b"XMP removed: ")
+        self.assertLess(converted, 300)
+        files = all_files(tree)
+        self.assertEqual(len(files), 300)
+        self.assertEqual(sum(1 for data in files.values() if data == SOI + JFIF + IMAGE), converted)
+        self.assertEqual(sum(1 for data in files.values() if data == SOI + JFIF + XMP + IMAGE), 300 - converted)
+
+    def test_read_only_jpeg_is_left_untouched(self):
+        path = os.path.join(self.root, "ro", "locked.jpg")
+        write(path, SOI + XMP + IMAGE)
+        os.chmod(path, 0o444)
+        app = self.start()
+        app.drop([os.path.dirname(path)])
+        app.wait_ready()
+        app.click(1002)
+        box = app.wait_box()
+        self.assertEqual(box, ("unowned", b"Error", b"Can't open: " + windows_path(path)))
+        app.ok()
+        app.wait_log(b"No file has been converted.\r\n")
+        self.assertEqual(read(path), SOI + XMP + IMAGE)
+        self.assert_no_temporary_files(os.path.dirname(path))
+
+    def test_drive_root_is_refused(self):
+        app = self.start()
+        app.drop(["/"])
+        box = app.wait_box()
+        self.assertEqual(box, ("owned", b"Error", b"Don't drop the root folder of the drive"))
+        self.assertEqual(app.log(), b"")
+        app.ok()
+        state = app.state()
+        self.assertEqual(state["controls"][1002][1], 0)
+        self.assertEqual(state["controls"][1003][1], 0)
+
+    def test_second_drop_during_a_run(self):
+        many = os.path.join(self.root, "many")
+        other = os.path.join(self.root, "other")
+        make_many(many, 150)
+        write(other + "/x.jpg", SOI + XMP + IMAGE)
+        app = self.start()
+        app.drop([many])
+        app.wait_ready()
+        app.click(1002)
+        app.wait_log(b"XMP removed: ")
+        app.drop([other])
+        # The run goes to its end, then the new drop clears the log and
+        # replaces the list.
+        wait_for(lambda: app.log() == windows_path(other + "/x.jpg") + b"\r\n", 120, "the second listing")
+        app.wait_ready()
+        self.assertTrue(all(data == SOI + JFIF + IMAGE for data in all_files(many).values()))
+        self.assertEqual(read(other + "/x.jpg"), SOI + XMP + IMAGE)
+
+    def test_closing_during_a_run_finishes_the_file_in_hand(self):
+        tree = os.path.join(self.root, "many")
+        make_many(tree, 300)
+        app = self.start()
+        app.drop([tree])
+        app.wait_ready()
+        app.click(1002)
+        app.wait_log(b"XMP removed: ")
+        driver("close")
+        self.assertEqual(app.wait_exit(timeout=40), 0)
+        self.assert_no_temporary_files(tree)
+        files = all_files(tree)
+        self.assertEqual(len(files), 300)
+        self.assertTrue(all(data in (SOI + JFIF + IMAGE, SOI + JFIF + XMP + IMAGE) for data in files.values()))
+        self.assertTrue(any(data == SOI + JFIF + XMP + IMAGE for data in files.values()))  # it did stop
+        self.assertIn("ALLAPP", self.settings())
+
+    # ---- Japanese ---------------------------------------------------------
+
+    def test_japanese(self):
+        self.assertEqual(driver("locale", lang=JA)[1].split(), ["lcid", "1041", "acp", "932"])
+        tree = os.path.join(self.root, "写真")
+        write(tree + "/旅行.jpg", SOI + JFIF + XMP + IMAGE)
+        write(tree + "/家.jpg", SOI + JFIF + IMAGE)
+        app = self.start(JA)
+        state = app.state()
+        self.assertEqual(state["caption"], "marlovex - JPEG メタデータ削除ツール".encode("cp932"))
+        self.assertEqual(state["controls"][1002][2], "開始".encode("cp932"))
+        self.assertEqual(state["controls"][1003][2], "停止".encode("cp932"))
+        self.assertEqual(state["controls"][1004][2], "全 APP ヘッダの削除".encode("cp932"))
+        self.assertEqual(app.log(), PROMPT_JA + NOTE_JA)
+        app.drop([tree])
+        app.wait_ready()
+        app.click(1002)
+        app.wait_log("合計".encode("cp932"))
+        log = app.log()
+        win = lambda name: ("Z:" + (tree + "/" + name).replace("/", "\\")).encode("cp932")
+        self.assertIn("XMP 削除: ".encode("cp932") + win("旅行.jpg") + b"\r\n" +
+                      ("%d バイトのデータが削除されました\r\n" % len(XMP)).encode("cp932"), log)
+        self.assertIn("XMPなし: ".encode("cp932") + win("家.jpg") + b"\r\n", log)
+        self.assertTrue(log.endswith(("完了しました\r\n合計 %d バイトのデータが削除されました\r\n" % len(XMP)).encode("cp932")))
+        self.assertEqual(read(tree + "/旅行.jpg"), SOI + JFIF + IMAGE)
+        app.screenshot("marlovex-ja.png")
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--driver", required=True)
+    parser.add_argument("--batch", required=True)
+    parser.add_argument("--artifacts")
+    ARGS, rest = parser.parse_known_args()
+    ARGS.exe, ARGS.driver, ARGS.batch = map(os.path.abspath, (ARGS.exe, ARGS.driver, ARGS.batch))
+    if ARGS.artifacts:
+        ARGS.artifacts = os.path.abspath(ARGS.artifacts)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
