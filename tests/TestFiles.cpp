@@ -81,18 +81,7 @@ std::string ReadBytes(const std::string& path)
 
 std::vector<std::string> FolderNames(const std::string& path)
 {
-    std::vector<std::string> names;
-    DIR* folder = opendir(path.c_str());
-    if (folder == nullptr) {
-        return names;
-    }
-    while (struct dirent* entry = readdir(folder)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    closedir(folder);
+    std::vector<std::string> names = EnumerationOrder(path);
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -7,41 +7,14 @@ usage: batch_test.py PATH-TO-marlovex-batch
 """
 import os
 import signal
-import stat
-import struct
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
+from jpegdata import ADOBE, EXIF, ICC, IMAGE, JFIF, SOI, XMP, read, write
+
 BATCH = None
-
-
-def seg(marker, payload, length=None):
-    if length is None:
-        length = len(payload) + 2
-    return bytes([0xFF, marker]) + struct.pack(">H", length) + payload
-
-
-SOI = b"\xFF\xD8"
-JFIF = seg(0xE0, b"JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00")
-EXIF = seg(0xE1, b"Exif\x00\x00MM\x00*\x00\x00\x00\x08" + b"e" * 200)
-XMP = seg(0xE1, b"http://ns.adobe.com/xap/1.0/\x00<x:xmpmeta xmlns:x='adobe:ns:meta/'/>" + b" " * 300)
-ICC = seg(0xE2, b"ICC_PROFILE\x00\x01\x01" + b"c" * 500)
-ADOBE = seg(0xEE, b"Adobe\x00\x64\x00\x00\x00\x00\x01")
-IMAGE = seg(0xDB, bytes(range(65))) + b"\xFF\xDA\x00\x02" + os.urandom(1000) + b"\xFF\xD9"
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def walk_order(folder):

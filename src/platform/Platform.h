@@ -105,6 +105,22 @@ int PlatReplaceCommit(PlatReplace* replace, const char* path);
 void PlatReplaceAbort(PlatReplace* replace);
 
 //----------------------------------------------------------------------------
+// Shared by the implementations (PlatformCommon.cpp).
+
+// The temporary file is the original's path followed by this suffix (and a
+// number when that name is taken). It never ends in .jpg, so a walk in
+// progress in the same folder never takes it for a photo.
+#define PLAT_TEMP_SUFFIX ".marlovex~"
+constexpr uint32_t PLAT_WRITE_BLOCK = 65536;
+
+// PlatJoinText - a tracked block holding `first`, `second` and, when not 0,
+// `number` in decimal; null when no block could be had.
+char* PlatJoinText(const char* first, const char* second, unsigned number);
+// PlatNextWriteBlock - size of the next write of `left` bytes to a file that
+// holds `written` bytes: at most 64 KiB, ending on a 64 KiB boundary.
+uint32_t PlatNextWriteBlock(int64_t written, uint32_t left);
+
+//----------------------------------------------------------------------------
 // Odds and ends.
 
 // PlatSleep - suspends the calling thread.

@@ -133,20 +133,6 @@ int PlatGetFolderId(const char* path, PlatFolderId* id)
 
 //----------------------------------------------------------------------------
 // Safe replacement.
-static char* CopyText(const char* text, const char* suffix, unsigned number)
-{
-    char tail[32] = "";
-    if (number > 0) {
-        snprintf(tail, sizeof(tail), "%u", number);
-    }
-    size_t length = strlen(text) + strlen(suffix) + strlen(tail);
-    char* copy = (char*)TrackedAlloc(length + 1);
-    if (copy != nullptr) {
-        snprintf(copy, length + 1, "%s%s%s", text, suffix, tail);
-    }
-    return copy;
-}
-
 // The file to replace: a link is replaced through, so the link stays a link
 // and its target gets the new content.
 static char* ResolveTarget(const char* path)
@@ -157,11 +143,11 @@ static char* ResolveTarget(const char* path)
         if (real == nullptr) {
             return nullptr;
         }
-        char* copy = CopyText(real, "", 0);
+        char* copy = PlatJoinText(real, "", 0);
         free(real);
         return copy;
     }
-    return CopyText(path, "", 0);
+    return PlatJoinText(path, "", 0);
 }
 
 static void ReleaseReplace(PlatReplace* replace)
@@ -198,10 +184,8 @@ int PlatReplaceBegin(const char* path, PlatReplace* replace)
     replace->mode = (uint32_t)(status.st_mode & 07777);
     replace->owner = (uint32_t)status.st_uid;
     replace->group = (uint32_t)status.st_gid;
-    // The temporary file: "<name>.marlovex~", numbered when that is taken.
-    // Its name does not end in .jpg, so a walk in progress never lists it.
     for (unsigned number = 0; number < 100; number++) {
-        char* temp = CopyText(replace->targetPath, ".marlovex~", number);
+        char* temp = PlatJoinText(replace->targetPath, PLAT_TEMP_SUFFIX, number);
         if (temp == nullptr) {
             break;
         }
@@ -226,15 +210,10 @@ int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size)
     if (size <= 0 || PlatFaultHit(PLAT_FAULT_WRITE)) {
         return 0;
     }
-    // Blocks of 64 KiB: one huge write per file is several times slower.
-    // After a short first block the blocks are aligned to the file's 64 KiB
-    // boundaries, so no page is written in two parts.
     const char* at = (const char*)data;
-    size_t left = (size_t)size;
+    uint32_t left = (uint32_t)size;
     while (left > 0) {
-        size_t room = 65536 - (size_t)(replace->written % 65536);
-        size_t block = left < room ? left : room;
-        ssize_t written = write((int)replace->handle, at, block);
+        ssize_t written = write((int)replace->handle, at, PlatNextWriteBlock(replace->written, left));
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -242,7 +221,7 @@ int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size)
             return 0;
         }
         at += written;
-        left -= (size_t)written;
+        left -= (uint32_t)written;
         replace->written += written;
     }
     return 1;

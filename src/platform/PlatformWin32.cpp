@@ -92,20 +92,6 @@ int PlatGetFolderId(const char* path, PlatFolderId* id)
 // Safe replacement: the temporary file sits beside the original and takes
 // its place through ReplaceFileA, which keeps the original's attributes,
 // creation time and security; MoveFileExA is the fallback.
-static char* JoinText(const char* text, const char* suffix, unsigned number)
-{
-    char tail[16] = "";
-    if (number > 0) {
-        snprintf(tail, sizeof(tail), "%u", number);
-    }
-    size_t length = strlen(text) + strlen(suffix) + strlen(tail);
-    char* joined = (char*)TrackedAlloc(length + 1);
-    if (joined != nullptr) {
-        snprintf(joined, length + 1, "%s%s%s", text, suffix, tail);
-    }
-    return joined;
-}
-
 static void ReleaseReplace(PlatReplace* replace)
 {
     TrackedFree(replace->tempPath);
@@ -136,12 +122,11 @@ int PlatReplaceBegin(const char* path, PlatReplace* replace)
         return 0;
     }
     CloseHandle(original);
-    // "<name>.marlovex~": never a .jpg, so the walk in progress skips it.
-    // Past MAX_PATH the name is used in its "\\?\" form.
+    // Past MAX_PATH the temporary file's name is used in its "\\?\" form.
     const char* prefix = (strlen(path) + 14 >= MAX_PATH && path[1] == ':' && path[2] == '\\') ? "\\\\?\\" : "";
     for (unsigned number = 0; number < 100; number++) {
-        char* base = JoinText(prefix, path, 0);
-        char* temp = base ? JoinText(base, ".marlovex~", number) : nullptr;
+        char* base = PlatJoinText(prefix, path, 0);
+        char* temp = base ? PlatJoinText(base, PLAT_TEMP_SUFFIX, number) : nullptr;
         TrackedFree(base);
         if (temp == nullptr) {
             return 0;
@@ -170,16 +155,12 @@ int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size)
     if (size <= 0 || PlatFaultHit(PLAT_FAULT_WRITE)) {
         return 0;
     }
-    // Blocks of 64 KiB: one huge WriteFile per file is several times slower.
-    // After a short first block the blocks are aligned to the file's 64 KiB
-    // boundaries, so no page is written in two parts.
     const char* at = (const char*)data;
     DWORD left = (DWORD)size;
     while (left > 0) {
-        DWORD room = 65536 - (DWORD)(replace->written % 65536);
-        DWORD block = left < room ? left : room;
         DWORD written = 0;
-        if (!WriteFile((HANDLE)replace->handle, at, block, &written, nullptr) || written == 0) {
+        if (!WriteFile((HANDLE)replace->handle, at, PlatNextWriteBlock(replace->written, left), &written, nullptr) ||
+            written == 0) {
             return 0;
         }
         at += written;

@@ -11,15 +11,16 @@ usage: wine_e2e.py --exe marlovex.exe --driver driver.exe --batch marlovex-batch
 import argparse
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.dirname(HERE)]
 import xdnd  # noqa: E402
+from jpegdata import EXIF, ICC, IMAGE, JFIF, SOI, XMP, read, write  # noqa: E402
 
 ARGS = None
 WINE = {}  # display, prefix, env, xvfb
@@ -37,29 +38,6 @@ NOTE_JA = ("※「全 APP ヘッダの削除」オプションをチェックし
 
 # --------------------------------------------------------------------------
 # Test data: synthetic JPEG files whose expected outputs are known.
-
-def seg(marker, payload, length=None):
-    return bytes([0xFF, marker]) + struct.pack(">H", len(payload) + 2 if length is None else length) + payload
-
-
-SOI = b"\xFF\xD8"
-JFIF = seg(0xE0, b"JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00")
-EXIF = seg(0xE1, b"Exif\x00\x00MM\x00*\x00\x00\x00\x08" + b"e" * 300)
-XMP = seg(0xE1, b"http://ns.adobe.com/xap/1.0/\x00<x:xmpmeta xmlns:x='adobe:ns:meta/'/>" + b" " * 500)
-ICC = seg(0xE2, b"ICC_PROFILE\x00\x01\x01" + b"c" * 700)
-IMAGE = seg(0xDB, bytes(range(65))) + b"\xFF\xDA\x00\x02" + bytes(range(256)) * 8 + b"\xFF\xD9"
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
 
 def make_tree(root):
     """XMP, non-XMP, non-JPEG, hidden and nested files."""
@@ -443,14 +421,20 @@ class WineTest(unittest.TestCase):
     def test_dropped_folder_in_all_app_mode(self):
         self.run_folder(True)
 
-    def test_stop_during_a_run(self):
+    def start_long_run(self, count):
+        """A running program converting a folder of `count` XMP files, seen
+        to have converted its first one."""
         tree = os.path.join(self.root, "many")
-        make_many(tree, 300)
+        make_many(tree, count)
         app = self.start()
         app.drop([tree])
         app.wait_ready()
         app.click(1002)
         app.wait_log(b"XMP removed: ")
+        return app, tree
+
+    def test_stop_during_a_run(self):
+        app, tree = self.start_long_run(300)
         app.click(1003)
         box = app.wait_box()
         self.assertEqual(box, ("owned", b"Cancel", b"Operation canceled"))
@@ -480,6 +464,24 @@ class WineTest(unittest.TestCase):
         self.assertEqual(read(path), SOI + XMP + IMAGE)
         self.assert_no_temporary_files(os.path.dirname(path))
 
+    def test_closing_while_a_file_error_box_is_shown(self):
+        # The box has no owner, so the dialog stays usable; closing it must
+        # not wait for the box forever.
+        path = os.path.join(self.root, "ro", "locked.jpg")
+        write(path, SOI + XMP + IMAGE)
+        write(os.path.join(self.root, "ro", "next.jpg"), SOI + XMP + IMAGE)
+        os.chmod(path, 0o444)
+        app = self.start()
+        app.drop([path, os.path.join(self.root, "ro", "next.jpg")])
+        app.wait_ready()
+        app.click(1002)
+        self.assertEqual(app.wait_box()[0], "unowned")
+        driver("close")
+        self.assertEqual(app.wait_exit(timeout=40), 0)
+        self.assertEqual(read(path), SOI + XMP + IMAGE)
+        self.assertIn("ALLAPP", self.settings())
+        self.assert_no_temporary_files(os.path.dirname(path))
+
     def test_drive_root_is_refused(self):
         app = self.start()
         app.drop(["/"])
@@ -492,15 +494,9 @@ class WineTest(unittest.TestCase):
         self.assertEqual(state["controls"][1003][1], 0)
 
     def test_second_drop_during_a_run(self):
-        many = os.path.join(self.root, "many")
         other = os.path.join(self.root, "other")
-        make_many(many, 150)
         write(other + "/x.jpg", SOI + XMP + IMAGE)
-        app = self.start()
-        app.drop([many])
-        app.wait_ready()
-        app.click(1002)
-        app.wait_log(b"XMP removed: ")
+        app, many = self.start_long_run(150)
         app.drop([other])
         # The run goes to its end, then the new drop clears the log and
         # replaces the list.
@@ -510,13 +506,7 @@ class WineTest(unittest.TestCase):
         self.assertEqual(read(other + "/x.jpg"), SOI + XMP + IMAGE)
 
     def test_closing_during_a_run_finishes_the_file_in_hand(self):
-        tree = os.path.join(self.root, "many")
-        make_many(tree, 300)
-        app = self.start()
-        app.drop([tree])
-        app.wait_ready()
-        app.click(1002)
-        app.wait_log(b"XMP removed: ")
+        app, tree = self.start_long_run(300)
         driver("close")
         self.assertEqual(app.wait_exit(timeout=40), 0)
         self.assert_no_temporary_files(tree)
