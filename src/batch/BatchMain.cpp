@@ -16,6 +16,8 @@
 
 #ifdef _WIN32
 #include <direct.h>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -142,6 +144,10 @@ int main(int argc, char** argv)
     // faulting them in again.
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
+#ifdef _WIN32
+    // The log's own "\r\n" goes out as it is, not as "\r\r\n".
+    _setmode(_fileno(stdout), _O_BINARY);
 #endif
     // Lines reach a pipe as they are logged, so progress can be followed.
     setvbuf(stdout, nullptr, _IOLBF, 4096);

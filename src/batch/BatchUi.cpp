@@ -35,8 +35,8 @@ int BatchBoxShown()
     return s_boxShown;
 }
 
-// On Linux a line ends in "\n"; on Windows the log's "\r\n" stays (the
-// console's text mode would double the "\r", so write it in binary).
+// On Linux a line ends in "\n"; on Windows the log's "\r\n" stays (standard
+// output is in binary mode there, so it is not doubled).
 static void WriteOut(const char* text)
 {
 #ifdef _WIN32
