@@ -8,5 +8,5 @@ bash "$root/scripts/install-deps.sh" build bench
 cmake -S "$root" -B "$root/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$root/build/bench" --target marlovex-batch marlovex-floor >/dev/null
 python3 "$root/bench/make_tree.py" "$root/bench/out" "$@"
-python3 "$root/bench/run_bench.py" "$root/bench/out/tree" "$root/build/bench" --repeat "${REPEAT:-5}" |
+python3 "$root/bench/run_bench.py" "$root/bench/out/tree" "$root/build/bench" --repeat "${REPEAT:-9}" |
   tee "$root/bench/out/results.txt"

@@ -6,7 +6,7 @@ Prints files/s, MB/s, peak memory and each tool's time as a ratio to the
 floor (bench/floor.cpp: stat, read whole, write whole to a new file,
 replace, per file).
 
-usage: run_bench.py TREE BUILD-DIR [--repeat N]   (N rounds, default 5)
+usage: run_bench.py TREE BUILD-DIR [--repeat N]   (N rounds, default 9)
 """
 import argparse
 import os
@@ -53,7 +53,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("tree")
     parser.add_argument("build")
-    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--repeat", type=int, default=9)
     args = parser.parse_args()
 
     tree = os.path.abspath(args.tree)
