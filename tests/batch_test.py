@@ -185,8 +185,11 @@ class BatchTest(unittest.TestCase):
             if line.startswith(b"XMP removed: "):
                 break
         process.send_signal(signal.SIGINT)
-        out, err = process.communicate(timeout=60)
-        lines.extend(out.splitlines(keepends=True))
+        # Read through the same buffered reader: communicate() would read the
+        # descriptor directly and miss what readline() had already buffered.
+        lines.extend(process.stdout.read().splitlines(keepends=True))
+        err = process.stderr.read()
+        process.wait(timeout=60)
         self.assertEqual(process.returncode, 1)
         self.assertEqual(err, b"Cancel: Operation canceled\n")
         self.assertEqual(lines[-1], b"Operation canceled.\n")
