@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "core/Catalogue.h"
 #include "platform/Ui.h"
 #include "resource.h"
 #include "shell/Shell.h"
