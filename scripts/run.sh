@@ -3,8 +3,11 @@
 #   scripts/run.sh              marlovex.exe under Wine, on this display
 #   scripts/run.sh PATH...      with no display: marlovex-batch on the PATHs
 # marlovex.exe keeps its settings in marlovex.ini in the current folder.
+# On a host that cannot execute 32-bit x86 code, the same program built for
+# x86-64 runs under wine64 instead.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/scripts/host.sh"
 
 if [ -z "${DISPLAY:-}" ]; then
   bash "$root/scripts/install-deps.sh" build >&2
@@ -25,8 +28,14 @@ MSG
 fi
 
 bash "$root/scripts/install-deps.sh" windows wine >&2
-cmake -S "$root" -B "$root/build/windows" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build/windows" --target marlovex >/dev/null
+build="$root/build/windows"
+toolchain="$root/cmake/toolchain-i686-w64-mingw32.cmake"
+if ! host_runs_i386; then
+  echo "This host cannot execute 32-bit x86 code: running the x86-64 build of marlovex.exe under wine64." >&2
+  build="$root/build/windows64"
+  toolchain="$root/cmake/toolchain-x86_64-w64-mingw32.cmake"
+fi
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target marlovex >/dev/null
 export WINEDEBUG="${WINEDEBUG:--all}"
-exec wine "$root/build/windows/marlovex.exe"
+exec wine "$build/marlovex.exe"
