@@ -2,14 +2,21 @@
 #include "TestFiles.h"
 
 #include <dirent.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+
+static std::mutex s_foldersLock;
+static std::vector<std::string> s_folders;  // every MakeTempFolder result, links resolved
 
 std::string Soi()
 {
@@ -42,10 +49,42 @@ std::string MakeTempFolder()
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/marlovex-test-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
+    char real[PATH_MAX];
+    if (mkdtemp(buffer.data()) == nullptr || realpath(buffer.data(), real) == nullptr) {
         return "";
     }
+    std::lock_guard<std::mutex> hold(s_foldersLock);
+    s_folders.push_back(real);
     return buffer.data();
+}
+
+bool IsInTempFolder(const std::string& realPath)
+{
+    std::lock_guard<std::mutex> hold(s_foldersLock);
+    for (const std::string& folder : s_folders) {
+        if (realPath.compare(0, folder.size(), folder) == 0 &&
+            (realPath.size() == folder.size() || realPath[folder.size()] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int RunUnprivileged(int (*body)(const std::string&), const std::string& argument)
+{
+    const uid_t NOBODY = 65534;
+    pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0)) {
+            _exit(100);
+        }
+        _exit(body(argument));
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) >= 100) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
 }
 
 void RemoveTree(const std::string& path)

@@ -16,6 +16,13 @@ std::string ImageData();
 // A fresh, empty folder under the system's temporary folder; removed with
 // everything in it by RemoveTree.
 std::string MakeTempFolder();
+// Whether `realPath` (links resolved) is a folder from MakeTempFolder or lies
+// below one.
+bool IsInTempFolder(const std::string& realPath);
+// Runs `body` in a child process that, when this process is root, has
+// become the unprivileged user nobody, so that permissions apply; returns
+// its result (0..99), or -1 when the child could not drop root or failed.
+int RunUnprivileged(int (*body)(const std::string&), const std::string& argument);
 void RemoveTree(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
