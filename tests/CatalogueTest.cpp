@@ -94,9 +94,24 @@ TEST_F(LogTest, AppendsJoinWithoutSeparator)
 TEST_F(LogTest, AppendLandsAtTheEndWhateverTheSelection)
 {
     AppendLog("first line\r\n");
-    UiLogSelect(0, 5);  // the user selected something in the pane
+    FakeSelect(0, 5);  // the user selected something in the pane
     AppendLog("second\r\n");
     EXPECT_EQ(FakeLogText(), "first line\r\nsecond\r\n");
+}
+
+TEST_F(LogTest, GatheredTextReachesThePaneInOneAppendBeforeABox)
+{
+    SetLogBatching(3600 * 1000);
+    AppendLog("dropped\r\n");
+    ClearLog(nullptr);  // erases what was gathered
+    AppendReport(MSG_NO_XMP, "/p/a.jpg");
+    AppendStatus(MSG_CANCELED, ".\r\n");
+    EXPECT_EQ(FakeLogText(), "");
+    FakeOnBox([](const FakeBox&) { EXPECT_EQ(FakeLogText(), "No XMP: /p/a.jpg\r\nOperation canceled.\r\n"); });
+    ShowError(nullptr, MSG_CANT_OPEN, "/p/a.jpg", "");
+    EXPECT_EQ(FakeAppendCount(), 1);
+    EXPECT_EQ(FakeBoxes().size(), 1u);
+    SetLogBatching(0);
 }
 
 TEST_F(LogTest, LineShapes)

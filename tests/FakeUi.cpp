@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "core/Catalogue.h"
 #include "platform/Ui.h"
 
 static std::mutex s_lock;
@@ -15,6 +16,8 @@ static std::vector<FakeBox> s_boxes;
 static std::map<int, int> s_enabled;
 static int s_checked;
 static int s_clears;
+static int s_appends;
+static int s_heldBack;
 static std::function<void(const FakeBox&)> s_onBox;
 static std::function<void(const std::string&)> s_onAppend;
 
@@ -27,6 +30,8 @@ void FakeReset()
     s_enabled.clear();
     s_checked = 0;
     s_clears = 0;
+    s_appends = 0;
+    s_heldBack = 0;
     s_onBox = nullptr;
     s_onAppend = nullptr;
 }
@@ -47,7 +52,19 @@ int FakeControlEnabled(int id)
 {
     std::lock_guard<std::mutex> hold(s_lock);
     auto found = s_enabled.find(id);
-    return found == s_enabled.end() ? 1 : found->second;
+    return found == s_enabled.end() ? 0 : found->second;
+}
+
+int FakeAppendCount()
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    return s_appends;
+}
+
+int FakeTextHeldBack()
+{
+    std::lock_guard<std::mutex> hold(s_lock);
+    return s_heldBack;
 }
 
 void FakeSetChecked(int checked)
@@ -74,31 +91,28 @@ void FakeOnAppend(std::function<void(const std::string&)> hook)
     s_onAppend = hook;
 }
 
-// The three edit-control operations, with the control's own semantics:
-// the replacement lands wherever the selection is.
-int32_t UiLogLength()
-{
-    std::lock_guard<std::mutex> hold(s_lock);
-    return (int32_t)s_log.size();
-}
-
-void UiLogSelect(int32_t start, int32_t end)
+void FakeSelect(int32_t start, int32_t end)
 {
     std::lock_guard<std::mutex> hold(s_lock);
     s_selectionStart = start;
     s_selectionEnd = end;
 }
 
-void UiLogReplaceSelection(const char* text)
+// An append as the dialog makes it, with the edit control's own semantics:
+// the length, an empty selection there, then the replacement, which lands
+// wherever the selection is.
+void UiLogAppend(const char* text)
 {
     std::function<void(const std::string&)> hook;
     {
         std::lock_guard<std::mutex> hold(s_lock);
+        s_selectionStart = s_selectionEnd = (int32_t)s_log.size();
         int32_t size = (int32_t)s_log.size();
         int32_t start = s_selectionStart < size ? s_selectionStart : size;
         int32_t end = s_selectionEnd < size ? s_selectionEnd : size;
         s_log.replace((size_t)start, (size_t)(end - start), text);
         s_selectionStart = s_selectionEnd = start + (int32_t)strlen(text);
+        s_appends++;
         hook = s_onAppend;
     }
     if (hook) {
@@ -118,6 +132,7 @@ void UiEnableControl(void*, int id, int enable)
 {
     std::lock_guard<std::mutex> hold(s_lock);
     s_enabled[id] = enable;
+    s_heldBack += LogPendingLength();
 }
 
 int UiIsChecked(void*, int id)
@@ -133,6 +148,7 @@ void UiMessageBox(void* owner, const char* text, const char* caption)
     {
         std::lock_guard<std::mutex> hold(s_lock);
         s_boxes.push_back(box);
+        s_heldBack += LogPendingLength();
         hook = s_onBox;
     }
     if (hook) {

@@ -20,12 +20,21 @@ struct FakeDrop {
     int released = 0;
 };
 
-// Forget everything recorded; all controls enabled, the check box clear.
+// Forget everything recorded; START and STOP disabled (as the dialog
+// creates them), the check box clear.
 void FakeReset();
 std::string FakeLogText();
+// Number of appends the pane received.
+int FakeAppendCount();
+// Log text still gathered (not in the pane) when a box was shown or a
+// button changed, in bytes, summed over all of them: 0 when each came after
+// the lines that precede it.
+int FakeTextHeldBack();
 std::vector<FakeBox> FakeBoxes();
 int FakeControlEnabled(int id);
 void FakeSetChecked(int checked);
+// The user selects start..end in the pane.
+void FakeSelect(int32_t start, int32_t end);
 // Number of times the log was cleared.
 int FakeClearCount();
 // Called (without the fake's lock held) each time a box is shown, before it

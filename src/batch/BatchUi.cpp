@@ -13,7 +13,6 @@ static int s_startEnabled;
 static int s_boxShown;
 static int s_holding = 1;      // log held back until BatchFlushLog
 static std::string s_held;
-static int32_t s_logLength;
 
 void* BatchDialog()
 {
@@ -58,20 +57,8 @@ void BatchFlushLog()
     fflush(stdout);
 }
 
-// The selection is always at the end: AppendLog asks for nothing else.
-int32_t UiLogLength()
+void UiLogAppend(const char* text)
 {
-    return s_logLength;
-}
-
-void UiLogSelect(int32_t, int32_t)
-{
-}
-
-void UiLogReplaceSelection(const char* text)
-{
-    size_t length = strlen(text);
-    s_logLength = (size_t)s_logLength + length > (size_t)INT32_MAX ? INT32_MAX : s_logLength + (int32_t)length;
     if (s_holding) {
         s_held += text;
     } else {
@@ -82,7 +69,6 @@ void UiLogReplaceSelection(const char* text)
 void UiClearLog(void*)
 {
     s_held.clear();
-    s_logLength = 0;
 }
 
 void UiEnableControl(void*, int id, int enable)

@@ -3,7 +3,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
+#include "platform/Platform.h"
 #include "platform/Ui.h"
 #include "support/Track.h"
 
@@ -75,13 +77,70 @@ const char* Msg(int id)
 }
 
 //----------------------------------------------------------------------------
-// AppendLog - three requests to the log control: its length, an empty
-// selection at that length, and the replacement of that selection.
+// The gathered log text. 64 KiB is a few hundred lines: far more than a
+// tenth of a second brings, so the buffer fills before the interval ends
+// only on an unusually fast run, and then it is simply handed over early.
+constexpr size_t LOG_BATCH_CAPACITY = 65536;
+static char s_pending[LOG_BATCH_CAPACITY];
+static size_t s_pendingLength;
+static uint32_t s_batchInterval;  // 0: every append goes straight to the pane
+static uint32_t s_lastFlush;
+
+void SetLogBatching(uint32_t intervalMs)
+{
+    FlushLog();
+    s_batchInterval = intervalMs;
+}
+
+void FlushLog()
+{
+    if (s_pendingLength > 0) {
+        s_pending[s_pendingLength] = '\0';
+        s_pendingLength = 0;
+        UiLogAppend(s_pending);
+    }
+    s_lastFlush = PlatTickCount();
+}
+
+void LogTick()
+{
+    if (s_pendingLength > 0 && PlatTickCount() - s_lastFlush >= s_batchInterval) {
+        FlushLog();
+    }
+}
+
 void AppendLog(const char* text)
 {
-    int32_t length = UiLogLength();
-    UiLogSelect(length, length);
-    UiLogReplaceSelection(text);
+    size_t length = strlen(text);
+    // The terminator that FlushLog adds needs one byte of room.
+    if (s_batchInterval == 0 || length >= LOG_BATCH_CAPACITY) {
+        FlushLog();
+        UiLogAppend(text);
+        return;
+    }
+    if (s_pendingLength + length >= LOG_BATCH_CAPACITY) {
+        FlushLog();
+    }
+    memcpy(s_pending + s_pendingLength, text, length);
+    s_pendingLength += length;
+    LogTick();
+}
+
+int32_t LogPendingLength()
+{
+    return (int32_t)s_pendingLength;
+}
+
+void ClearLog(void* dialog)
+{
+    s_pendingLength = 0;
+    UiClearLog(dialog);
+}
+
+void ShowBox(void* owner, const char* text, const char* caption)
+{
+    FlushLog();
+    UiMessageBox(owner, text, caption);
 }
 
 void AppendReport(int id, const char* path)
@@ -130,6 +189,6 @@ void ShowError(void* owner, int id, const char* path, const char* ending)
 {
     char* text = FormatText("%s%s%s", Msg(id), path, ending);
     // Without a block for the text the box still appears, with the prefix.
-    UiMessageBox(owner, text ? text : Msg(id), Msg(MSG_ERROR_CAPTION));
+    ShowBox(owner, text ? text : Msg(id), Msg(MSG_ERROR_CAPTION));
     TrackedFree(text);
 }

@@ -56,6 +56,7 @@ int ListCandidate(const char* path)
     if (g_cancel.load()) {
         return 0;
     }
+    LogTick();
     if (IsJpegCandidate(path)) {
         AppendLog(path);
         AppendLog("\r\n");
@@ -71,6 +72,7 @@ int ConvertFile(const char* path)
     if (g_cancel.load()) {
         return 0;
     }
+    LogTick();
     if (!IsJpegCandidate(path)) {
         return 1;
     }

@@ -125,6 +125,10 @@ uint32_t PlatNextWriteBlock(int64_t written, uint32_t left);
 
 // PlatSleep - suspends the calling thread.
 void PlatSleep(int milliseconds);
+// PlatTickCount - milliseconds from an arbitrary start, on a clock that
+// only moves forward; wraps around after 49.7 days, so only differences of
+// two readings mean anything.
+uint32_t PlatTickCount();
 // PlatBreakIfDebugging - debug builds only: breaks into a debugger when one
 // is attached; otherwise, and in release builds, does nothing.
 void PlatBreakIfDebugging();

@@ -268,6 +268,13 @@ void PlatSleep(int milliseconds)
     }
 }
 
+uint32_t PlatTickCount()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint32_t)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
+}
+
 void PlatBreakIfDebugging()
 {
     // Nothing to do: a debugger on Linux stops at the report's line with a

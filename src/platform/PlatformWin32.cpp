@@ -204,6 +204,11 @@ void PlatSleep(int milliseconds)
     Sleep((DWORD)milliseconds);
 }
 
+uint32_t PlatTickCount()
+{
+    return (uint32_t)GetTickCount();
+}
+
 void PlatBreakIfDebugging()
 {
 #ifndef NDEBUG

@@ -1,8 +1,8 @@
 // Ui.h - the interface services that the cleaning core and the worker call,
 // and the drop object that the worker reads. Each front end supplies them:
 // the Windows dialog (src/shell), the console front end (src/batch) and the
-// unit tests' fakes (tests/FakeUi.cpp). Every call is synchronous: when it
-// returns, the request has been carried out.
+// unit tests' fakes (tests/FakeUi.cpp). Every call but UiLogAppend is
+// synchronous: when it returns, the request has been carried out.
 #pragma once
 
 #include <cstdint>
@@ -14,16 +14,16 @@ constexpr int IDC_STOP = 1003;
 constexpr int IDC_ALLAPP = 1004;
 
 //----------------------------------------------------------------------------
-// The log pane, as the three edit-control operations that AppendLog is made
-// of, plus clearing it.
+// The log pane.
 
-// UiLogLength - length of the log's text in bytes.
-int32_t UiLogLength();
-// UiLogSelect - sets the log's selection to start..end (an empty range puts
-// the caret there).
-void UiLogSelect(int32_t start, int32_t end);
-// UiLogReplaceSelection - replaces the selection with `text` (undoable).
-void UiLogReplaceSelection(const char* text);
+// UiLogAppend - one append to the pane: ask the control for its text's
+// length L, set an empty selection at L, replace the selection with `text`
+// (undoable), so the text lands at the very end whatever the user selected.
+// The Windows dialog may carry it out after the call returns, so that the
+// worker need not wait for the edit control; it is always in the pane
+// before any later request below takes effect, so texts, clears, control
+// changes and boxes keep their order.
+void UiLogAppend(const char* text);
 // UiClearLog - sets the log's whole text to the empty string.
 void UiClearLog(void* dialog);
 

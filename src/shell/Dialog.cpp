@@ -4,17 +4,50 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstring>
+
 #include "platform/Ui.h"
 #include "resource.h"
 #include "shell/Shell.h"
 #include "worker/Worker.h"
 
-// A request from the worker to enable or disable a control, sent to the
-// dialog so that the interface thread carries it out.
-#define WM_ENABLE_CONTROL (WM_APP + 1)
+// Requests from the worker, carried out by the interface thread. The log
+// text is posted, so that the worker goes on while the edit control works;
+// the others are sent, and each first takes every log text posted before it
+// (DrainLog), so texts, clears, control changes and boxes keep their order.
+#define WM_ENABLE_CONTROL (WM_APP + 1)  // sent: wParam the control, lParam 1 to enable
+#define WM_LOG_TEXT (WM_APP + 2)        // posted: lParam a heap block with the text
+#define WM_LOG_SYNC (WM_APP + 3)        // sent: every posted text is in the pane on return
+#define WM_LOG_CLEAR (WM_APP + 4)       // sent: empties the pane
 
 // How long the closing sequence waits for the file in hand to be finished.
 constexpr DWORD CLOSE_WAIT_MS = 20000;
+
+//----------------------------------------------------------------------------
+// The log pane. An append is three requests to the edit control: its text's
+// length, an empty selection there, the replacement of the selection.
+static void AppendToPane(const char* text)
+{
+    LRESULT length = SendDlgItemMessageA(g_mainDialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
+    SendDlgItemMessageA(g_mainDialog, IDC_LOG, EM_SETSEL, (WPARAM)length, (LPARAM)length);
+    SendDlgItemMessageA(g_mainDialog, IDC_LOG, EM_REPLACESEL, TRUE, (LPARAM)text);
+}
+
+// The texts the worker posted and the interface thread has not taken yet,
+// in the order they were posted: appended, or with `discard` dropped (a
+// clear would erase them). The blocks come from the process heap, not the
+// tracked allocator, whose table only the worker thread may touch: the
+// worker allocates them and this thread releases them.
+static void DrainLog(int discard)
+{
+    MSG message;
+    while (PeekMessageA(&message, g_mainDialog, WM_LOG_TEXT, WM_LOG_TEXT, PM_REMOVE)) {
+        if (!discard) {
+            AppendToPane((const char*)message.lParam);
+        }
+        HeapFree(GetProcessHeap(), 0, (void*)message.lParam);
+    }
+}
 
 //----------------------------------------------------------------------------
 // OnSize - fixed places in pixels; the log takes the rest of the client
@@ -144,42 +177,60 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         OnClose(dialog);
         return TRUE;
     case WM_ENABLE_CONTROL:
+        DrainLog(0);
         EnableWindow(GetDlgItem(dialog, (int)wParam), lParam ? TRUE : FALSE);
+        return TRUE;
+    case WM_LOG_TEXT:
+        // Posted texts arrive here in order, unless a sent request took them
+        // first.
+        AppendToPane((const char*)lParam);
+        HeapFree(GetProcessHeap(), 0, (void*)lParam);
+        return TRUE;
+    case WM_LOG_SYNC:
+        DrainLog(0);
+        return TRUE;
+    case WM_LOG_CLEAR:
+        DrainLog(1);
+        SetDlgItemTextA(dialog, IDC_LOG, "");
         return TRUE;
     }
     return FALSE;
 }
 
 //----------------------------------------------------------------------------
-// Interface services. Each is a synchronous send to a window of the
-// interface thread; once the closing sequence has begun they do nothing.
+// Interface services. Each but the worker's log text is a synchronous send
+// to the dialog; once the closing sequence has begun they do nothing.
 
-int32_t UiLogLength()
+// On the interface thread (the opening texts) the append is made at once;
+// from the worker the text is posted in a copy, and the worker goes on.
+void UiLogAppend(const char* text)
 {
     if (g_closing.load()) {
-        return 0;
+        return;
     }
-    return (int32_t)SendDlgItemMessageA(g_mainDialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
-}
-
-void UiLogSelect(int32_t start, int32_t end)
-{
-    if (!g_closing.load()) {
-        SendDlgItemMessageA(g_mainDialog, IDC_LOG, EM_SETSEL, (WPARAM)start, (LPARAM)end);
+    if (GetCurrentThreadId() == GetWindowThreadProcessId(g_mainDialog, nullptr)) {
+        AppendToPane(text);
+        return;
     }
-}
-
-void UiLogReplaceSelection(const char* text)
-{
-    if (!g_closing.load()) {
-        SendDlgItemMessageA(g_mainDialog, IDC_LOG, EM_REPLACESEL, TRUE, (LPARAM)text);
+    size_t size = strlen(text) + 1;
+    char* copy = (char*)HeapAlloc(GetProcessHeap(), 0, size);
+    if (copy != nullptr) {
+        memcpy(copy, text, size);
+        if (PostMessageA(g_mainDialog, WM_LOG_TEXT, 0, (LPARAM)copy)) {
+            return;
+        }
+        HeapFree(GetProcessHeap(), 0, copy);
     }
+    // No copy, or the queue is full: after the texts already posted, the
+    // append is made with synchronous requests instead.
+    SendMessageA(g_mainDialog, WM_LOG_SYNC, 0, 0);
+    AppendToPane(text);
 }
 
 void UiClearLog(void* dialog)
 {
     if (!g_closing.load()) {
-        SendDlgItemMessageA((HWND)dialog, IDC_LOG, WM_SETTEXT, 0, (LPARAM) "");
+        SendMessageA((HWND)dialog, WM_LOG_CLEAR, 0, 0);
     }
 }
 
@@ -198,9 +249,11 @@ int UiIsChecked(void* dialog, int id)
     return SendDlgItemMessageA((HWND)dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+// The log text posted before the box is in the pane before the box appears.
 void UiMessageBox(void* owner, const char* text, const char* caption)
 {
     if (!g_closing.load()) {
+        SendMessageA(g_mainDialog, WM_LOG_SYNC, 0, 0);
         MessageBoxA((HWND)owner, text, caption, MB_OK);
     }
 }

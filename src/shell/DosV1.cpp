@@ -18,6 +18,10 @@ std::atomic<int> g_closing{0};  // the closing sequence has begun
 static HACCEL s_accelerators;   // Ctrl+Q (and three that do nothing)
 static HANDLE s_mutex;          // its existence keeps a second copy out
 
+// The log pane is brought up to date at least this often while work goes
+// on: ten times a second keeps it visibly moving.
+constexpr uint32_t LOG_BATCH_INTERVAL_MS = 100;
+
 static const char CLASS_NAME[] = "marlovex";
 static const char MUTEX_NAME[] = "marlovex";
 
@@ -86,8 +90,12 @@ static int CreateMainWindows(HINSTANCE instance)
     ShowWindow(dialog, SW_SHOW);
     UpdateWindow(dialog);
     SendDlgItemMessageA(dialog, IDC_LOG, EM_SETLIMITTEXT, 33554432, 0);
+    // The pane gets the log in batches (see SetLogBatching); the opening
+    // texts take the same path and are in the pane before the worker starts.
+    SetLogBatching(LOG_BATCH_INTERVAL_MS);
     AppendLog(Msg(MSG_DROP_PROMPT));
     AppendLog(Msg(MSG_NOTE));
+    FlushLog();
     if (g_worker == nullptr) {
         g_worker = CreateThread(nullptr, 0, WorkerThread, dialog, 0, &g_workerId);
     }

@@ -14,9 +14,28 @@ std::atomic<int> g_startRequested{0};
 std::atomic<int> g_itemCount{0};
 std::atomic<int> g_workerQuit{0};
 
+// What the worker last asked of START and STOP. Both begin disabled, as the
+// dialog creates them; a request that changes nothing is not sent, which
+// spares the interface thread one request per dropped item in a run.
+static int s_startShown;
+static int s_stopShown;
+
 static void ShowOwned(void* dialog, int text, int caption)
 {
-    UiMessageBox(dialog, Msg(text), Msg(caption));
+    ShowBox(dialog, Msg(text), Msg(caption));
+}
+
+// A button changes only after the log text that precedes the change has
+// reached the pane.
+static void SetButton(void* dialog, int id, int enable)
+{
+    int* shown = id == IDC_START ? &s_startShown : &s_stopShown;
+    if (*shown == enable) {
+        return;
+    }
+    FlushLog();
+    UiEnableControl(dialog, id, enable);
+    *shown = enable;
 }
 
 //----------------------------------------------------------------------------
@@ -26,10 +45,10 @@ static void ShowOwned(void* dialog, int text, int caption)
 static void DropPass(void* dialog)
 {
     int failed = 0;
-    UiEnableControl(dialog, IDC_START, 0);
-    UiEnableControl(dialog, IDC_STOP, 1);
+    SetButton(dialog, IDC_START, 0);
+    SetButton(dialog, IDC_STOP, 1);
     memset(g_items, 0, sizeof(g_items));
-    UiClearLog(dialog);
+    ClearLog(dialog);
 
     void* drop = g_pendingDrop.load();
     uint32_t count = DropItemCount(drop);
@@ -52,7 +71,7 @@ static void DropPass(void* dialog)
         g_items[i][length] = '\0';
         if (length < 4) {  // a drive root such as C:\ (or a failed copy)
             g_itemCount = 0;
-            UiClearLog(dialog);
+            ClearLog(dialog);
             ShowOwned(dialog, MSG_ROOT_FOLDER, MSG_ERROR_CAPTION);
             failed = 1;
             break;
@@ -74,13 +93,14 @@ static void DropPass(void* dialog)
     if (g_itemCount.load() > stored) {
         g_itemCount = stored;
     }
+    FlushLog();
     DropRelease(drop);
     g_pendingDrop = nullptr;
     g_cancel = 0;
     if (!failed) {
-        UiEnableControl(dialog, IDC_START, 1);
+        SetButton(dialog, IDC_START, 1);
     }
-    UiEnableControl(dialog, IDC_STOP, 0);
+    SetButton(dialog, IDC_STOP, 0);
 }
 
 //----------------------------------------------------------------------------
@@ -90,13 +110,13 @@ static void Run(void* dialog)
 {
     g_totalRemoved = 0;
     g_allAppMode = UiIsChecked(dialog, IDC_ALLAPP) ? 1 : 0;
-    UiEnableControl(dialog, IDC_START, 0);
-    UiEnableControl(dialog, IDC_STOP, 1);
+    SetButton(dialog, IDC_START, 0);
+    SetButton(dialog, IDC_STOP, 1);
     AppendStatus(MSG_STARTED, "\r\n");
     g_anyConverted = 0;
     for (int i = 0; i < g_itemCount.load() && !g_cancel.load(); i++) {
         int result = WalkPath(g_items[i], ConvertFile);
-        UiEnableControl(dialog, IDC_STOP, 0);
+        SetButton(dialog, IDC_STOP, 0);
         if (result == WALK_OK) {
             if (g_anyConverted.load()) {
                 AppendStatus(MSG_COMPLETED, "\r\n");
@@ -112,9 +132,10 @@ static void Run(void* dialog)
             ShowOwned(dialog, MSG_CANCELED, MSG_CANCEL_CAPTION);
         }
     }
+    FlushLog();
     g_startRequested = 0;
-    UiEnableControl(dialog, IDC_START, 1);
-    UiEnableControl(dialog, IDC_STOP, 0);
+    SetButton(dialog, IDC_START, 1);
+    SetButton(dialog, IDC_STOP, 0);
 }
 
 void WorkerCycle(void* dialog)
@@ -130,6 +151,8 @@ void WorkerCycle(void* dialog)
 
 void WorkerMain(void* dialog)
 {
+    s_startShown = 0;
+    s_stopShown = 0;
     while (!g_workerQuit.load()) {
         WorkerCycle(dialog);
         PlatSleep(100);

@@ -12,9 +12,7 @@
 #include "platform/Ui.h"
 
 // The strip never reaches the interface; these satisfy the linker.
-int32_t UiLogLength() { return 0; }
-void UiLogSelect(int32_t, int32_t) {}
-void UiLogReplaceSelection(const char*) {}
+void UiLogAppend(const char*) {}
 void UiClearLog(void*) {}
 void UiEnableControl(void*, int, int) {}
 int UiIsChecked(void*, int) { return 0; }
