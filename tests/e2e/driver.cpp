@@ -13,6 +13,11 @@
 //   driver show max|min|restore
 //   driver locale             the user's LCID and the ANSI code page
 //   driver attributes PATH    GetFileAttributesA of PATH, in hex
+//   driver wait-enabled ID MS control ID enabled, polled every 5 ms for at
+//                             most MS ms; prints the milliseconds waited
+//   driver run MS             presses START, waits until START was disabled
+//                             and is enabled again (the run's end), at most
+//                             MS ms; prints the milliseconds from the press
 // Exit status 0 on success, 3 when there is no dialog.
 #include <windows.h>
 
@@ -143,6 +148,20 @@ static void KeyCtrl(char letter)
     SendInput(4, keys, sizeof(INPUT));
 }
 
+// Polls until control `id` is enabled (`enabled` 1) or disabled (0); 1 when
+// it was seen so before `deadline` (a GetTickCount value).
+static int WaitControl(int id, int enabled, DWORD deadline)
+{
+    HWND control = GetDlgItem(s_dialog, id);
+    while ((IsWindowEnabled(control) ? 1 : 0) != enabled) {
+        if ((LONG)(GetTickCount() - deadline) >= 0) {
+            return 0;
+        }
+        Sleep(5);
+    }
+    return 1;
+}
+
 int main(int argc, char** argv)
 {
     if (argc < 2) {
@@ -168,6 +187,20 @@ int main(int argc, char** argv)
         return Log(argv[2]);
     } else if (strcmp(command, "click") == 0 && argc == 3) {
         PostMessageA(GetDlgItem(s_dialog, atoi(argv[2])), BM_CLICK, 0, 0);
+    } else if (strcmp(command, "wait-enabled") == 0 && argc == 4) {
+        DWORD start = GetTickCount();
+        if (!WaitControl(atoi(argv[2]), 1, start + (DWORD)atoi(argv[3]))) {
+            return 4;
+        }
+        printf("%lu\n", (unsigned long)(GetTickCount() - start));
+    } else if (strcmp(command, "run") == 0 && argc == 3) {
+        DWORD start = GetTickCount();
+        DWORD deadline = start + (DWORD)atoi(argv[2]);
+        PostMessageA(GetDlgItem(s_dialog, 1002), BM_CLICK, 0, 0);
+        if (!WaitControl(1002, 0, deadline) || !WaitControl(1002, 1, deadline)) {
+            return 4;
+        }
+        printf("%lu\n", (unsigned long)(GetTickCount() - start));
     } else if (strcmp(command, "ok") == 0) {
         Boxes boxes = {{}, 0};
         EnumWindows(FindBoxes, (LPARAM)&boxes);

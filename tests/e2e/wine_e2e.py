@@ -20,7 +20,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [HERE, os.path.dirname(HERE)]
 import xdnd  # noqa: E402
-from jpegdata import EXIF, ICC, IMAGE, JFIF, SOI, XMP, read, write  # noqa: E402
+from jpegdata import ADOBE, EXIF, ICC, IMAGE, JFIF, SOI, XMP, read, write  # noqa: E402
 
 ARGS = None
 WINE = {}  # display, prefix, env, xvfb
@@ -39,8 +39,18 @@ NOTE_JA = ("※「全 APP ヘッダの削除」オプションをチェックし
 # --------------------------------------------------------------------------
 # Test data: synthetic JPEG files whose expected outputs are known.
 
-def make_tree(root):
-    """XMP, non-XMP, non-JPEG, hidden and nested files."""
+BULK_FOLDERS = ("2019", "2020", "2021")
+BULK_PER_FOLDER = 340
+BULK_SHAPES = (SOI + JFIF + XMP + IMAGE, SOI + JFIF + EXIF + IMAGE, SOI + EXIF + XMP + ICC + IMAGE,
+               SOI + ADOBE + XMP + IMAGE)
+
+
+def make_tree(root, bulk=False):
+    """XMP, non-XMP, non-JPEG, hidden and nested files; with `bulk`, also
+    1,020 photos of four shapes in three folders, as a year's photos come."""
+    for folder in BULK_FOLDERS if bulk else ():
+        for i in range(BULK_PER_FOLDER):
+            write("%s/%s/IMG_%04d.jpg" % (root, folder, i), BULK_SHAPES[i % len(BULK_SHAPES)])
     write(root + "/a.jpg", SOI + JFIF + EXIF + XMP + IMAGE)
     write(root + "/b.JPG", SOI + JFIF + ICC + IMAGE)
     write(root + "/c.jpeg", SOI + XMP + ICC + IMAGE)
@@ -237,36 +247,29 @@ def run_batch(args):
     return subprocess.run([ARGS.batch] + args, capture_output=True, env=dict(os.environ, LC_ALL="C"))
 
 
-def batch_outcomes(stdout, batch_root, app_root):
-    """Per-file outcome lines of marlovex-batch run on `batch_root`, keyed by
-    the Windows path of the same file under `app_root`."""
-    lines = stdout.split(b"\n")
-    outcomes = {}
-
-    def key(path):
-        return windows_path(app_root + path.decode()[len(batch_root):])
-
-    for i, line in enumerate(lines):
-        for prefix in (b"XMP removed: ", b"APP headers removed: "):
-            if line.startswith(prefix):
-                outcomes[key(line[len(prefix):])] = prefix + b"|" + lines[i + 1]
-        for prefix in (b"No XMP: ", b"No APP header: ", b"Too small: ", b"Header Broken: ", b"Can't read: "):
-            if line.startswith(prefix):
-                outcomes[key(line[len(prefix):])] = prefix
-    return outcomes
+def batch_log(stdout, batch_root, app_root):
+    """marlovex-batch's output for `batch_root` as the window's log for the
+    same files under `app_root`: Windows paths and CRLF line ends."""
+    windows_root = windows_path(app_root)
+    lines = [line.replace(batch_root.encode(), windows_root).replace(b"/", b"\\")
+             for line in stdout.split(b"\n")]
+    return b"\r\n".join(lines)
 
 
-def app_outcomes(log):
-    lines = log.split(b"\r\n")
-    outcomes = {}
-    for i, line in enumerate(lines):
-        for prefix in (b"XMP removed: ", b"APP headers removed: "):
-            if line.startswith(prefix):
-                outcomes[line[len(prefix):]] = prefix + b"|" + lines[i + 1]
-        for prefix in (b"No XMP: ", b"No APP header: ", b"Too small: ", b"Header Broken: ", b"Can't read: "):
-            if line.startswith(prefix):
-                outcomes[line[len(prefix):]] = prefix
-    return outcomes
+def in_listing_order(log):
+    """The log's lines, each file's byte-count line joined to its outcome
+    line, and the per-file lines between two status lines sorted."""
+    status = (b"Started", b"Completed", b"Total ", b"No file has been converted.")
+    lines, section = [], []
+    for line in log.split(b"\r\n"):
+        if line.endswith(b" byte data was removed.") and not line.startswith(b"Total "):
+            section[-1] += b"|" + line
+        elif line.startswith(status) or not line:
+            lines += sorted(section) + [line]
+            section = []
+        else:
+            section.append(line)
+    return lines + sorted(section)
 
 
 # --------------------------------------------------------------------------
@@ -384,8 +387,8 @@ class WineTest(unittest.TestCase):
     def run_folder(self, all_app):
         tree = os.path.join(self.root, "photos")
         copy = os.path.join(self.root, "batch", "photos")
-        make_tree(tree)
-        make_tree(copy)
+        make_tree(tree, bulk=True)
+        make_tree(copy, bulk=True)
         batch = run_batch((["--all-app"] if all_app else []) + [copy])
         app = self.start()
         if all_app:
@@ -394,9 +397,10 @@ class WineTest(unittest.TestCase):
         app.drop([tree])
         app.wait_ready()
         listing = app.log()
-        expected = sorted(windows_path(os.path.join(tree, p)) for p in
-                          ("a.jpg", "b.JPG", "c.jpeg", "png.jpg", "small.jpg", "nested/d.jpg",
-                           "nested/deeper/e.jpg", "nested/deeper/f.jpg"))
+        names = ["a.jpg", "b.JPG", "c.jpeg", "png.jpg", "small.jpg", "nested/d.jpg", "nested/deeper/e.jpg",
+                 "nested/deeper/f.jpg"] + ["%s/IMG_%04d.jpg" % (folder, i) for folder in BULK_FOLDERS
+                                           for i in range(BULK_PER_FOLDER)]
+        expected = sorted(windows_path(os.path.join(tree, name)) for name in names)
         self.assertEqual(sorted(listing.split(b"\r\n")[:-1]), expected)
         self.assertTrue(listing.endswith(b"\r\n"))
 
@@ -404,11 +408,11 @@ class WineTest(unittest.TestCase):
         app.wait_log(b"Total ")
         app.wait_ready()
         log = app.log()
+        # Line for line what marlovex-batch printed for the copy: the same
+        # listing, outcomes, byte counts and totals, in the same order but for
+        # the order in which each system lists a folder (Wine sorts names).
         self.assertTrue(log.startswith(listing + b"Started\r\n"))
-        # Each file got the outcome marlovex-batch gave it, with the same byte count.
-        self.assertEqual(app_outcomes(log), batch_outcomes(batch.stdout, copy, tree))
-        total = batch.stdout.split(b"\n")[-2]
-        self.assertTrue(log.endswith(b"Completed\r\n" + total + b"\r\n"), log[-200:])
+        self.assertEqual(in_listing_order(log), in_listing_order(batch_log(batch.stdout, copy, tree)))
         self.assertEqual(all_files(tree), all_files(copy))  # byte-identical to the console front end
         self.assert_no_temporary_files(tree)
         self.assertEqual(app.state()["boxes"], [])
