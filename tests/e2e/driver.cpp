@@ -18,6 +18,11 @@
 //   driver run MS             presses START, waits until START was disabled
 //                             and is enabled again (the run's end), at most
 //                             MS ms; prints the milliseconds from the press
+//   driver watch MS           for MS ms: how often the log's length changed,
+//                             the longest time without a change, and the
+//                             longest the dialog took to answer a message
+//   driver stop               presses STOP; prints the milliseconds until a
+//                             message box is shown
 // Exit status 0 on success, 3 when there is no dialog.
 #include <windows.h>
 
@@ -199,6 +204,47 @@ int main(int argc, char** argv)
         PostMessageA(GetDlgItem(s_dialog, 1002), BM_CLICK, 0, 0);
         if (!WaitControl(1002, 0, deadline) || !WaitControl(1002, 1, deadline)) {
             return 4;
+        }
+        printf("%lu\n", (unsigned long)(GetTickCount() - start));
+    } else if (strcmp(command, "watch") == 0 && argc == 3) {
+        DWORD start = GetTickCount();
+        DWORD lastChange = start, longestStill = 0, slowestAnswer = 0;
+        LRESULT length = SendDlgItemMessageA(s_dialog, 1001, WM_GETTEXTLENGTH, 0, 0);
+        int changes = 0;
+        while (GetTickCount() - start < (DWORD)atoi(argv[2])) {
+            Sleep(20);
+            DWORD asked = GetTickCount();
+            DWORD_PTR answer = 0;
+            SendMessageTimeoutA(s_dialog, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer);
+            LRESULT now = SendDlgItemMessageA(s_dialog, 1001, WM_GETTEXTLENGTH, 0, 0);
+            DWORD at = GetTickCount();
+            if (at - asked > slowestAnswer) {
+                slowestAnswer = at - asked;
+            }
+            if (now != length) {
+                changes++;
+                length = now;
+                lastChange = at;
+            }
+            if (at - lastChange > longestStill) {
+                longestStill = at - lastChange;
+            }
+        }
+        printf("changes %d still %lu answer %lu\n", changes, (unsigned long)longestStill,
+               (unsigned long)slowestAnswer);
+    } else if (strcmp(command, "stop") == 0) {
+        DWORD start = GetTickCount();
+        PostMessageA(GetDlgItem(s_dialog, 1003), BM_CLICK, 0, 0);
+        for (;;) {
+            Boxes boxes = {{}, 0};
+            EnumWindows(FindBoxes, (LPARAM)&boxes);
+            if (boxes.count > 0) {
+                break;
+            }
+            if (GetTickCount() - start > 30000) {
+                return 4;
+            }
+            Sleep(5);
         }
         printf("%lu\n", (unsigned long)(GetTickCount() - start));
     } else if (strcmp(command, "ok") == 0) {
