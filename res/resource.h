@@ -1,4 +1,5 @@
-// resource.h - numbers shared by marlovex.rc and the shell's code.
+// resource.h - the numbers of the dialogs, icon, accelerators and controls,
+// shared by marlovex.rc, the shell and the worker (through platform/Ui.h).
 #pragma once
 
 #define IDD_MAIN_EN 101  // English main dialog
@@ -6,11 +7,11 @@
 #define IDR_ACCEL 104    // accelerator table
 #define IDD_MAIN_JA 999  // Japanese main dialog
 
-// Controls of both dialogs (the worker uses the same numbers).
-#define IDC_LOG_ID 1001
-#define IDC_START_ID 1002
-#define IDC_STOP_ID 1003
-#define IDC_ALLAPP_ID 1004
+// Controls of both dialogs.
+#define IDC_LOG 1001
+#define IDC_START 1002
+#define IDC_STOP 1003
+#define IDC_ALLAPP 1004
 
 // Accelerator commands; only ID_CLOSE (Ctrl+Q) does anything.
 #define ID_SELECT_ALL 4008

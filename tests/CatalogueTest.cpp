@@ -61,10 +61,12 @@ TEST(Catalogue, WindowsJapaneseIsTheCodePage932FormOfEveryText)
     }
 }
 
-TEST(Catalogue, CompletedInCodePage932)
+TEST(Catalogue, OnlyJapaneseAsUsedInJapanPicksJapanese)
 {
-    EXPECT_EQ(std::string(g_catalogueCp932[MSG_COMPLETED]),
-              "\x8A\xAE\x97\xB9\x82\xB5\x82\xDC\x82\xB5\x82\xBD");
+    const uint32_t locales[][2] = {{1041, 1}, {1033, 0}, {2057, 0}, {0x0811, 0}, {0, 0}, {0xFFFFFFFF, 0}};
+    for (const auto& locale : locales) {
+        EXPECT_EQ(LanguageForLocale(locale[0]), (int)locale[1]) << locale[0];
+    }
 }
 
 TEST(Catalogue, LanguagePicksTheColumn)
@@ -151,7 +153,7 @@ TEST_F(LogTest, MessageBoxTextIsNeverCut)
     EXPECT_EQ(boxes[0].text, "File output error: " + path + "\r\n");
 }
 
-TEST_F(LogTest, FormatTextIsSizedFromItsParts)
+TEST(FormatText, IsSizedFromItsParts)
 {
     int before = TrackLiveCount();
     std::string long_text(5000, 'y');

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "TestFiles.h"
-#include "support/Walk.h"
+#include "core/Walk.h"
 
 // WalkPath's symbol, as the linker's --wrap names it (see CMakeLists.txt).
 extern "C" int __real__Z8WalkPathPKcPFiS0_E(const char* path, WalkCallback callback);

@@ -1,7 +1,6 @@
 // Catalogue.cpp - the message catalogue and the log's line shapes.
 #include "core/Catalogue.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -63,6 +62,11 @@ const char* const g_catalogueCp932[MSG_COUNT] = {
     /* MSG_FILE_VANISHED */ "\214\263\203t\203@\203C\203\213\202\252\215\355\217\234\202\263\202\352\202\304\202\242\202\334\202\267\r\n",
     /* MSG_NOTE */ "\201\246\201u\221S APP \203w\203b\203_\202\314\215\355\217\234\201v\203I\203v\203V\203\207\203\223\202\360\203`\203F\203b\203N\202\265\202\275\217\352\215\207\201A\221S\202\304\202\314\203v\203\211\203C\203o\203V\201[\217\356\225\361\202\252\215\355\217\234\202\263\202\352\202\334\202\267\201B\r\n\202\340\202\265\203`\203F\203b\203N\202\265\202\310\202\251\202\301\202\275\217\352\215\207\201A\211\346\221\234\211\361\223]\202\360\226W\202\260\202\351\211\302\224\\\220\253\202\314\202\240\202\351 XMP \203w\203b\203_\202\314\202\335\202\360\215\355\217\234\202\265\202\334\202\267\201B",
 };
+
+int LanguageForLocale(uint32_t lcid)
+{
+    return lcid == LOCALE_JAPANESE ? 1 : 0;
+}
 
 const char* Msg(int id)
 {
@@ -164,25 +168,6 @@ void AppendByteCount(int total, int32_t bytes)
         AppendLog(line);
         TrackedFree(line);
     }
-}
-
-char* FormatText(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    int length = vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    if (length < 0) {
-        return nullptr;
-    }
-    char* text = (char*)TrackedAlloc((size_t)length + 1);
-    if (text == nullptr) {
-        return nullptr;
-    }
-    va_start(args, format);
-    vsnprintf(text, (size_t)length + 1, format, args);
-    va_end(args);
-    return text;
 }
 
 void ShowError(void* owner, int id, const char* path, const char* ending)

@@ -34,6 +34,13 @@ enum MessageId {
 // 0 = English, 1 = Japanese; set once at start-up before any other thread.
 extern int g_language;
 
+// The Windows locale identifier of Japanese as used in Japan (0x0411).
+constexpr uint32_t LOCALE_JAPANESE = 1041;
+
+// LanguageForLocale - the language for a locale identifier: Japanese for
+// LOCALE_JAPANESE, English for any other.
+int LanguageForLocale(uint32_t lcid);
+
 // The catalogue: entry[g_language]. Windows texts are in the ANSI code
 // page, so the Japanese column there is code page 932; elsewhere narrow
 // strings are UTF-8 and so is the Japanese column.
@@ -96,14 +103,6 @@ void AppendStatus(int id, const char* ending);
 // entry MSG_TOTAL in front when `total` is 1.
 void AppendByteCount(int total, int32_t bytes);
 
-// FormatText - a tracked block holding the printf-style formatting of the
-// arguments, sized from what goes into it; null when no block could be had.
-// The caller releases it with TrackedFree.
-char* FormatText(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
 
 // ShowError - a message box (ShowBox) with caption MSG_ERROR_CAPTION and
 // the text "%s%s<ending>" of entry `id` and `path`; `owner` as for

@@ -7,11 +7,7 @@
 
 #include <cstdint>
 
-// Control numbers shared by the worker and the dialog's resources.
-constexpr int IDC_LOG = 1001;
-constexpr int IDC_START = 1002;
-constexpr int IDC_STOP = 1003;
-constexpr int IDC_ALLAPP = 1004;
+#include "resource.h"  // the control numbers, IDC_*
 
 //----------------------------------------------------------------------------
 // The log pane.

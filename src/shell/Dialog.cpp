@@ -28,9 +28,9 @@ constexpr DWORD CLOSE_WAIT_MS = 20000;
 // length, an empty selection there, the replacement of the selection.
 static void AppendToPane(const char* text)
 {
-    LRESULT length = SendDlgItemMessageA(g_mainDialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
-    SendDlgItemMessageA(g_mainDialog, IDC_LOG, EM_SETSEL, (WPARAM)length, (LPARAM)length);
-    SendDlgItemMessageA(g_mainDialog, IDC_LOG, EM_REPLACESEL, TRUE, (LPARAM)text);
+    LRESULT length = SendDlgItemMessageA(MainDialog(), IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
+    SendDlgItemMessageA(MainDialog(), IDC_LOG, EM_SETSEL, (WPARAM)length, (LPARAM)length);
+    SendDlgItemMessageA(MainDialog(), IDC_LOG, EM_REPLACESEL, TRUE, (LPARAM)text);
 }
 
 // The texts the worker posted and the interface thread has not taken yet,
@@ -41,7 +41,7 @@ static void AppendToPane(const char* text)
 static void DrainLog(int discard)
 {
     MSG message;
-    while (PeekMessageA(&message, g_mainDialog, WM_LOG_TEXT, WM_LOG_TEXT, PM_REMOVE)) {
+    while (PeekMessageA(&message, MainDialog(), WM_LOG_TEXT, WM_LOG_TEXT, PM_REMOVE)) {
         if (!discard) {
             AppendToPane((const char*)message.lParam);
         }
@@ -105,35 +105,41 @@ static BOOL CALLBACK AnswerWorkerBox(HWND window, LPARAM)
 // synchronous requests are served (and fail at once, the windows being
 // gone), and a box it shows is answered. The wait is bounded; the process
 // ends the worker only after that, when every original is still intact
-// since each rewrite replaces its file only when complete.
-static void StopWorker()
+// since each rewrite replaces its file only when complete. 1 when the
+// worker has ended.
+static int StopWorker()
 {
     g_cancel = 1;
     g_workerQuit = 1;
     DWORD start = GetTickCount();
-    while (GetTickCount() - start < CLOSE_WAIT_MS) {
-        DWORD woke = MsgWaitForMultipleObjects(1, &g_worker, FALSE, 100, QS_SENDMESSAGE);
-        if (woke == WAIT_OBJECT_0) {
-            break;
+    int ended = 0;
+    while (!ended && GetTickCount() - start < CLOSE_WAIT_MS) {
+        ended = MsgWaitForMultipleObjects(1, &g_worker, FALSE, 100, QS_SENDMESSAGE) == WAIT_OBJECT_0;
+        if (!ended) {
+            MSG message;
+            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            EnumThreadWindows(g_workerId, AnswerWorkerBox, 0);
         }
-        MSG message;
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        EnumThreadWindows(g_workerId, AnswerWorkerBox, 0);
     }
     CloseHandle(g_worker);
     g_worker = nullptr;
+    return ended;
 }
 
 //----------------------------------------------------------------------------
 // OnClose - the closing sequence: save the settings, destroy both windows
 // (which ends the message loop), stop the worker, release a waiting drop.
+// A drop is released by one side only: the worker once it has taken it up,
+// the close sequence only when the worker has ended (it then never took the
+// drop up, or has released it and cleared g_pendingDrop). When the wait ran
+// out the worker may be in its drop pass: the drop stays with it and goes
+// with the process.
 static void OnClose(HWND dialog)
 {
     SaveSettings(dialog, SETTINGS_FILE, SETTINGS_SECTION);
     g_closing = 1;
     SendMessageA(g_hiddenWindow, WM_CLOSE, 0, 0);
-    if (g_worker != nullptr) {
-        StopWorker();
+    if (g_worker != nullptr && StopWorker()) {
         void* pending = g_pendingDrop.exchange(nullptr);
         if (pending != nullptr) {
             DragFinish((HDROP)pending);
@@ -208,7 +214,7 @@ void UiLogAppend(const char* text)
     if (g_closing.load()) {
         return;
     }
-    if (GetCurrentThreadId() == GetWindowThreadProcessId(g_mainDialog, nullptr)) {
+    if (GetCurrentThreadId() == GetWindowThreadProcessId(MainDialog(), nullptr)) {
         AppendToPane(text);
         return;
     }
@@ -216,14 +222,14 @@ void UiLogAppend(const char* text)
     char* copy = (char*)HeapAlloc(GetProcessHeap(), 0, size);
     if (copy != nullptr) {
         memcpy(copy, text, size);
-        if (PostMessageA(g_mainDialog, WM_LOG_TEXT, 0, (LPARAM)copy)) {
+        if (PostMessageA(MainDialog(), WM_LOG_TEXT, 0, (LPARAM)copy)) {
             return;
         }
         HeapFree(GetProcessHeap(), 0, copy);
     }
     // No copy, or the queue is full: after the texts already posted, the
     // append is made with synchronous requests instead.
-    SendMessageA(g_mainDialog, WM_LOG_SYNC, 0, 0);
+    SendMessageA(MainDialog(), WM_LOG_SYNC, 0, 0);
     AppendToPane(text);
 }
 
@@ -253,7 +259,7 @@ int UiIsChecked(void* dialog, int id)
 void UiMessageBox(void* owner, const char* text, const char* caption)
 {
     if (!g_closing.load()) {
-        SendMessageA(g_mainDialog, WM_LOG_SYNC, 0, 0);
+        SendMessageA(MainDialog(), WM_LOG_SYNC, 0, 0);
         MessageBoxA((HWND)owner, text, caption, MB_OK);
     }
 }

@@ -9,7 +9,7 @@
 #include "worker/Worker.h"
 
 HINSTANCE g_instance;           // this program's instance, for its resources
-HWND g_mainDialog;              // the visible modeless dialog
+std::atomic<void*> g_mainDialog{nullptr};  // the visible modeless dialog
 HWND g_hiddenWindow;            // ends the message loop when it is destroyed
 HANDLE g_worker;                // the worker thread, null until started
 DWORD g_workerId;               // its thread id
@@ -21,13 +21,12 @@ static HANDLE s_mutex;          // its existence keeps a second copy out
 // The log pane is brought up to date at least this often while work goes
 // on: ten times a second keeps it visibly moving.
 constexpr uint32_t LOG_BATCH_INTERVAL_MS = 100;
+// The log pane holds up to 32 Mi characters, far beyond the edit control's
+// default of 30,000, so a long day's log is never cut.
+constexpr WPARAM LOG_TEXT_LIMIT = 33554432;
 
 static const char CLASS_NAME[] = "marlovex";
 static const char MUTEX_NAME[] = "marlovex";
-
-static_assert(IDC_LOG == IDC_LOG_ID && IDC_START == IDC_START_ID && IDC_STOP == IDC_STOP_ID &&
-                  IDC_ALLAPP == IDC_ALLAPP_ID,
-              "the worker and the resources number the controls alike");
 
 //----------------------------------------------------------------------------
 // HiddenWindowProc - a close request destroys both windows; the hidden
@@ -36,8 +35,8 @@ static LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wPara
 {
     switch (message) {
     case WM_CLOSE:
-        if (g_mainDialog != nullptr) {
-            DestroyWindow(g_mainDialog);
+        if (MainDialog() != nullptr) {
+            DestroyWindow(MainDialog());
             g_mainDialog = nullptr;
         }
         DestroyWindow(window);
@@ -89,7 +88,7 @@ static int CreateMainWindows(HINSTANCE instance)
     g_hiddenWindow = hidden;
     ShowWindow(dialog, SW_SHOW);
     UpdateWindow(dialog);
-    SendDlgItemMessageA(dialog, IDC_LOG, EM_SETLIMITTEXT, 33554432, 0);
+    SendDlgItemMessageA(dialog, IDC_LOG, EM_SETLIMITTEXT, LOG_TEXT_LIMIT, 0);
     // The pane gets the log in batches (see SetLogBatching); the opening
     // texts take the same path and are in the pane before the worker starts.
     SetLogBatching(LOG_BATCH_INTERVAL_MS);
@@ -107,7 +106,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     (void)commandLine;  // no command line options
     (void)showCommand;  // the dialog appears as the settings left it
     g_instance = instance;
-    g_language = GetUserDefaultLCID() == 1041 ? 1 : 0;
+    g_language = LanguageForLocale(GetUserDefaultLCID());
 
     // One copy at a time. Creating the mutex and asking whether it existed
     // is one step, so two copies started at the same instant cannot both
@@ -139,8 +138,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
         if (got == 0 || got == -1) {
             break;
         }
-        if (s_accelerators != nullptr && g_mainDialog != nullptr &&
-            TranslateAcceleratorA(g_mainDialog, s_accelerators, &message)) {
+        if (s_accelerators != nullptr && MainDialog() != nullptr &&
+            TranslateAcceleratorA(MainDialog(), s_accelerators, &message)) {
             continue;
         }
         TranslateMessage(&message);

@@ -4,16 +4,18 @@
 
 #include <windows.h>
 
-#include <atomic>
+#include "worker/RunState.h"  // g_mainDialog, g_closing
 
 extern HINSTANCE g_instance;
-extern HWND g_mainDialog;
 extern HWND g_hiddenWindow;
 extern HANDLE g_worker;
 extern DWORD g_workerId;
-// Set when the closing sequence has begun: the worker's requests to the
-// interface then fail at once instead of waiting for it.
-extern std::atomic<int> g_closing;
+
+// The main dialog (g_mainDialog), null before it exists and once destroyed.
+inline HWND MainDialog()
+{
+    return (HWND)g_mainDialog.load();
+}
 
 // The settings file, relative to the current folder, and its section.
 #define SETTINGS_FILE ".\\marlovex.ini"

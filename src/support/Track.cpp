@@ -1,14 +1,12 @@
-// Track.cpp - assertion reports, the tracked allocator and whole-file loading.
+// Track.cpp - assertion reports, the tracked allocator and the text builder.
 #include "support/Track.h"
 
-#include <sys/stat.h>
-
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 FILE* g_reportStream = nullptr;
-void* g_trackSlots[TRACK_SLOT_COUNT];
 
 static FILE* ReportStream()
 {
@@ -35,24 +33,41 @@ void ReportLine(const char* text)
 }
 
 //----------------------------------------------------------------------------
-// The tracking table. Only the worker thread allocates, so no lock is taken.
+// The tracking table, filled first fit from slot 0. Two bounds keep both
+// searches short without changing which slot is taken: no slot below
+// s_firstFree is empty, and no slot from s_used on is taken. A block is
+// looked for from the top, where the most recent blocks are, as the tool
+// releases each block soon after it took it. Only one thread at a time
+// allocates (the interface thread before the worker starts, the worker
+// afterwards), so no lock is taken.
+static void* s_slots[TRACK_SLOT_COUNT];
+static int s_firstFree;
+static int s_used;
+
 void TrackRegister(void* block)
 {
-    for (int i = 0; i < TRACK_SLOT_COUNT; i++) {
-        if (g_trackSlots[i] == nullptr) {
-            g_trackSlots[i] = block;
+    for (int i = s_firstFree; i < TRACK_SLOT_COUNT; i++) {
+        if (s_slots[i] == nullptr) {
+            s_slots[i] = block;
+            s_firstFree = i + 1;
+            s_used = i + 1 > s_used ? i + 1 : s_used;
             return;
         }
     }
+    s_firstFree = TRACK_SLOT_COUNT;
     ReportLine("Error : Alloc check num over");
     MV_REPORT_FAILURE();
 }
 
 int TrackUnregister(void* block)
 {
-    for (int i = 0; i < TRACK_SLOT_COUNT; i++) {
-        if (g_trackSlots[i] == block) {
-            g_trackSlots[i] = nullptr;
+    for (int i = s_used - 1; i >= 0; i--) {
+        if (s_slots[i] == block) {
+            s_slots[i] = nullptr;
+            s_firstFree = i < s_firstFree ? i : s_firstFree;
+            while (s_used > 0 && s_slots[s_used - 1] == nullptr) {
+                s_used--;
+            }
             return 1;
         }
     }
@@ -91,67 +106,29 @@ void TrackedFree(void* block)
 int TrackLiveCount()
 {
     int live = 0;
-    for (int i = 0; i < TRACK_SLOT_COUNT; i++) {
-        live += g_trackSlots[i] != nullptr;
+    for (int i = 0; i < s_used; i++) {
+        live += s_slots[i] != nullptr;
     }
     return live;
 }
 
 //----------------------------------------------------------------------------
-// File size and whole-file loading.
-int32_t GetFileSizeByName(const char* path)
+// FormatText - measures the text first, so the block is exactly its size.
+char* FormatText(const char* format, ...)
 {
-#ifdef _WIN32
-    struct __stat64 status;
-    int ok = _stat64(path, &status) == 0;
-#else
-    struct stat status;
-    int ok = stat(path, &status) == 0;
-#endif
-    // Sizes are signed 32-bit counts: a file of 2 GiB or more has no size
-    // that the callers could use.
-    if (!ok || status.st_size < 0 || status.st_size > INT32_MAX) {
-        ReportLine("Can't Get File Size");
-        MV_REPORT_FAILURE();
-        return -1;
+    va_list args;
+    va_start(args, format);
+    int length = vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (length < 0) {
+        return nullptr;
     }
-    return (int32_t)status.st_size;
-}
-
-int32_t LoadWholeFile(const char* path, unsigned char** buffer)
-{
-    int32_t size = GetFileSizeByName(path);
-    if (size < 0) {
-        return -1;
+    char* text = (char*)TrackedAlloc((size_t)length + 1);
+    if (text == nullptr) {
+        return nullptr;
     }
-    unsigned char* block = (unsigned char*)TrackedAlloc((size_t)size);
-    if (block == nullptr) {
-        return -1;  // TrackedAlloc has reported it
-    }
-    FILE* file = PlatFaultHit(PLAT_FAULT_READ_OPEN) ? nullptr : fopen(path, "rb");
-    if (file == nullptr) {
-        ReportLine("Can't Open File");
-        MV_REPORT_FAILURE();
-        TrackedFree(block);
-        return -1;
-    }
-    // The caller rewrites the file from this block, so it must hold exactly
-    // the file: a short read (the file shrank, or reading failed) and a file
-    // that grew since its size was taken are both failures.
-    int complete = size == 0 || fread(block, (size_t)size, 1, file) == 1;
-    if (complete && fgetc(file) != EOF) {
-        complete = 0;
-    }
-    if (complete && PlatFaultHit(PLAT_FAULT_READ)) {
-        complete = 0;
-    }
-    fclose(file);
-    if (!complete) {
-        ReportLine("Can't Read File");
-        MV_REPORT_FAILURE();
-        TrackedFree(block);
-        return -1;
-    }
-    *buffer = block;
-    return size;
+    va_start(args, format);
+    vsnprintf(text, (size_t)length + 1, format, args);
+    va_end(args);
+    return text;
 }

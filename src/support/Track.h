@@ -1,4 +1,6 @@
-// Track.h - assertion reports, the tracked allocator and whole-file loading.
+// Track.h - assertion reports, the tracked allocator and the tracked text
+// builder: the bottom layer, which every other part may use and which uses
+// nothing of the tool's own.
 //
 // Every dynamic buffer of the tool comes from TrackedAlloc and goes back
 // through TrackedFree; a fixed table records each live block, so releasing
@@ -8,10 +10,9 @@
 // learn of them only from the result (null or -1).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-
-#include "platform/Platform.h"
 
 // ReportAssertion - writes "ASSERTION FAILED ( cond )" and
 // "in \"source\" : line", each ended by a line feed. Forward slashes of
@@ -19,20 +20,16 @@
 void ReportAssertion(const char* conditionText, const char* sourcePath, int line);
 
 // Checks a condition that should never be false; when it is, reports it with
-// the condition's text and the check's place, and carries on.
+// the condition's text and the check's place, and carries on. (A debugger
+// stops at every report with a breakpoint on ReportAssertion.)
 #define MV_CHECK(cond)                                  \
     do {                                                \
         if (!(cond)) {                                  \
             ReportAssertion(#cond, __FILE__, __LINE__); \
-            PlatBreakIfDebugging();                     \
         }                                               \
     } while (0)
 // Reports a failure that the library has just met (condition text "0").
-#define MV_REPORT_FAILURE()                      \
-    do {                                         \
-        ReportAssertion("0", __FILE__, __LINE__); \
-        PlatBreakIfDebugging();                  \
-    } while (0)
+#define MV_REPORT_FAILURE() ReportAssertion("0", __FILE__, __LINE__)
 
 // Where message lines and assertion reports go; null means standard output.
 extern FILE* g_reportStream;
@@ -41,7 +38,6 @@ void ReportLine(const char* text);
 
 // The tracking table: one slot per live block, first fit from slot 0.
 constexpr int TRACK_SLOT_COUNT = 100000;
-extern void* g_trackSlots[TRACK_SLOT_COUNT];
 
 // TrackRegister - stores `block` in the first empty slot; with no slot free,
 // reports "Error : Alloc check num over" and stores nothing.
@@ -58,14 +54,11 @@ void TrackedFree(void* block);
 // TrackLiveCount - number of registered blocks (for leak checks).
 int TrackLiveCount();
 
-// GetFileSizeByName - size of the file at `path` in bytes, or -1 after
-// reporting "Can't Get File Size" (no such file, or 2 GiB and more, which a
-// signed 32-bit size cannot hold).
-int32_t GetFileSizeByName(const char* path);
-
-// LoadWholeFile - reads the whole file at `path` into a tracked block of
-// exactly its size, stored in `*buffer`; returns the size. The caller owns
-// the block and releases it with TrackedFree. Returns -1 on any failure (no
-// size, no block, cannot open, fewer or more bytes than the size said);
-// then no block stays registered and the caller must not use `*buffer`.
-int32_t LoadWholeFile(const char* path, unsigned char** buffer);
+// FormatText - a tracked block holding the printf-style formatting of the
+// arguments, sized from what goes into it; null when no block could be had.
+// The caller releases it with TrackedFree.
+char* FormatText(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
