@@ -1,6 +1,7 @@
 // Tests of the signature search, the APP-run scan and the rewrite, in both
 // modes, on files in a temporary folder.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "FakeUi.h"
 #include "Reports.h"
 #include "TestFiles.h"
+#include "core/Convert.h"
 #include "core/Strip.h"
 #include "support/Track.h"
 
@@ -75,7 +77,7 @@ static const std::string IMAGE = ImageData();
 
 // Expected outcomes of one file.
 enum Outcome {
-    NOTHING,   // the scan answers 0; the file is not opened
+    NOTHING,   // the scan answers 0; the file is not rewritten
     REWRITTEN, // rewritten to `output`, R = `removed`
     OUT_ERROR, // "File output error: " box, file unchanged
 };
@@ -98,6 +100,8 @@ static std::vector<StripCase> StripCases()
     std::string straddleA = Segment(0xE1, "....xmp");
     std::string straddleB = Segment(0xE1, "meta....");
     std::string adobeXmp = Segment(0xEE, "Adobe with an xmpmeta packet");
+    // Its length field claims one byte more than the file holds.
+    std::string onePast = SegmentWithLength(0xE1, 17, std::string("<xmpmeta/> Adobe", 14));
     std::string many, manyOut;
     int32_t manyRemoved = 0;
     for (int i = 0; i < 40; i++) {
@@ -138,13 +142,18 @@ static std::vector<StripCase> StripCases()
         {"xmp: XMP then three bytes", 0, Soi() + XMP + tail3, REWRITTEN, Soi() + tail3, X},
         {"xmp: nothing after the run", 0, Soi() + JFIF + XMP, OUT_ERROR, "", 0},
         {"xmp: Adobe segment holding XMP", 0, Soi() + adobeXmp + IMAGE, REWRITTEN, Soi() + IMAGE, (int32_t)adobeXmp.size()},
+        {"xmp: length one past the end after XMP", 0, Soi() + XMP + onePast, REWRITTEN, Soi() + onePast, X},
+        {"xmp: a kept segment last, nothing after", 0, Soi() + XMP + JFIF, OUT_ERROR, "", 0},
         // All-APP mode.
         {"all: JFIF and Exif", 1, Soi() + JFIF + EXIF + IMAGE, REWRITTEN, Soi() + IMAGE, (int32_t)(JFIF.size() + EXIF.size())},
         {"all: no APP right after SOI", 1, Soi() + IMAGE + JFIF, NOTHING, "", 0},
         {"all: APP15 and ICC", 1, Soi() + Segment(0xEF, ps) + ICC + IMAGE, REWRITTEN, Soi() + IMAGE, (int32_t)(5 + ICC.size())},
-        {"all: first length past the end", 1, Soi() + runsPast, REWRITTEN, Soi() + runsPast, 0},
-        {"all: length 0 ends the run unchanged", 1, Soi() + SegmentWithLength(0xE1, 0, "") + IMAGE, REWRITTEN,
-         Soi() + SegmentWithLength(0xE1, 0, "") + IMAGE, 0},
+        // A damaged first segment ends the run: nothing to remove, so the
+        // file is not rewritten to itself.
+        {"all: first length past the end", 1, Soi() + runsPast, NOTHING, "", 0},
+        {"all: length 0 ends the run", 1, Soi() + SegmentWithLength(0xE1, 0, "") + IMAGE, NOTHING, "", 0},
+        {"all: length one past the end after JFIF", 1, Soi() + JFIF + onePast, REWRITTEN, Soi() + onePast,
+         (int32_t)JFIF.size()},
         {"all: length 1 after JFIF", 1, Soi() + JFIF + SegmentWithLength(0xE1, 1, "\xFF\xE1") + IMAGE, REWRITTEN,
          Soi() + SegmentWithLength(0xE1, 1, "\xFF\xE1") + IMAGE, (int32_t)JFIF.size()},
         {"all: ends after a marker pair", 1, Soi() + JFIF + "\xFF\xE1", REWRITTEN, Soi() + "\xFF\xE1", (int32_t)JFIF.size()},
@@ -157,8 +166,8 @@ static std::vector<StripCase> StripCases()
         {"all: 'Adob' with L = 6", 1, Soi() + SegmentWithLength(0xEE, 6, "Adob") + IMAGE, REWRITTEN, Soi() + IMAGE, 8},
         {"all: APP14 Ducky", 1, Soi() + Segment(0xEE, "Ducky\x01") + IMAGE, REWRITTEN, Soi() + IMAGE, 10},
         {"all: Adobe payload in APP1", 1, Soi() + Segment(0xE1, "Adobe.") + IMAGE, REWRITTEN, Soi() + IMAGE, 10},
-        {"all: Adobe running past the end", 1, Soi() + SegmentWithLength(0xEE, 500, "Adobe\0\0\0\0\0"), REWRITTEN,
-         Soi() + SegmentWithLength(0xEE, 500, "Adobe\0\0\0\0\0"), 0},
+        {"all: Adobe running past the end", 1, Soi() + SegmentWithLength(0xEE, 500, "Adobe\0\0\0\0\0"), NOTHING, "", 0},
+        {"all: APP14 with L = 2 at the end", 1, Soi() + JFIF + SegmentWithLength(0xEE, 2, ""), OUT_ERROR, "", 0},
         {"all: Adobe holding XMP is kept", 1, Soi() + adobeXmp + IMAGE, NOTHING, "", 0},
         {"all: Adobe then Exif, nothing after", 1, Soi() + ADOBE + EXIF, OUT_ERROR, "", 0},
     };
@@ -171,14 +180,12 @@ protected:
         folder = MakeTempFolder();
         FakeReset();
     }
-    void TearDown() override
-    {
-        g_allAppMode = 0;
-        RemoveTree(folder);
-    }
+    void TearDown() override { RemoveTree(folder); }
     std::string folder;
 };
 
+// Every case through the per-file step: loaded from a file, scanned, and
+// rewritten or left alone, with its log line or box.
 TEST_F(StripTest, ScanAndRewriteTable)
 {
     for (const StripCase& c : StripCases()) {
@@ -186,34 +193,29 @@ TEST_F(StripTest, ScanAndRewriteTable)
         FakeReset();
         std::string path = folder + "/photo.jpg";
         WriteBytes(path, c.input);
-        g_allAppMode = c.allApp;
-        g_totalRemoved = 100;
-        g_anyConverted = 0;
         int before = TrackLiveCount();
         const unsigned char* data = (const unsigned char*)c.input.data();
         int32_t size = (int32_t)c.input.size();
+        ASSERT_EQ(HasRemovableSegment(size, data, c.allApp), c.outcome != NOTHING);
 
-        int removable = HasRemovableSegment(size, data);
-        ASSERT_EQ(removable, c.outcome != NOTHING);
-        if (!removable) {
-            continue;
-        }
-        RewriteStripped(size, path.c_str(), data);
-        std::vector<std::string> names = FolderNames(folder);
-        EXPECT_EQ(names, std::vector<std::string>{"photo.jpg"});  // no temporary file left
+        int32_t removed = ConvertFile(path.c_str(), c.allApp);
+        EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"photo.jpg"});  // no temporary file left
         EXPECT_EQ(TrackLiveCount(), before);
+        std::string prefix = c.allApp ? "APP headers removed: " : "XMP removed: ";
         if (c.outcome == REWRITTEN) {
             EXPECT_EQ(ReadBytes(path), c.output);
             EXPECT_EQ((int32_t)(c.input.size() - c.output.size()), c.removed);
-            EXPECT_EQ(g_totalRemoved.load(), 100 + c.removed);
-            EXPECT_EQ(g_anyConverted.load(), 1);
+            EXPECT_EQ(removed, c.removed);
             EXPECT_TRUE(FakeBoxes().empty());
-            std::string prefix = c.allApp ? "APP headers removed: " : "XMP removed: ";
             EXPECT_EQ(FakeLogText(), prefix + path + "\r\n" + std::to_string(c.removed) + " byte data was removed.\r\n");
+            continue;
+        }
+        EXPECT_EQ(ReadBytes(path), c.input);
+        EXPECT_EQ(removed, -1);
+        if (c.outcome == NOTHING) {
+            EXPECT_EQ(FakeLogText(), (c.allApp ? "No APP header: " : "No XMP: ") + path + "\r\n");
+            EXPECT_TRUE(FakeBoxes().empty());
         } else {
-            EXPECT_EQ(ReadBytes(path), c.input);
-            EXPECT_EQ(g_totalRemoved.load(), 100);
-            EXPECT_EQ(g_anyConverted.load(), 0);
             EXPECT_EQ(FakeLogText(), "");
             auto boxes = FakeBoxes();
             ASSERT_EQ(boxes.size(), 1u);
@@ -237,12 +239,10 @@ TEST_F(StripTest, StripSegmentsMatchesTheTable)
             continue;
         }
         SCOPED_TRACE(c.name);
-        g_allAppMode = c.allApp;
         std::string out;
-        int32_t removed = -1;
-        ASSERT_EQ(StripSegments((int32_t)c.input.size(), (const unsigned char*)c.input.data(), Collect, &out, &removed), 1);
+        EXPECT_EQ(StripSegments((int32_t)c.input.size(), (const unsigned char*)c.input.data(), c.allApp, Collect, &out),
+                  c.removed);
         EXPECT_EQ(out, c.output);
-        EXPECT_EQ(removed, c.removed);
     }
 }
 
@@ -251,7 +251,7 @@ TEST_F(StripTest, SizeNotAboveFiveIsReportedAndScanCarriesOn)
     ReportCapture capture;
     BeginReports(&capture);
     const unsigned char data[5] = {0xFF, 0xD8, 0xFF, 0xE1, 0x00};
-    EXPECT_EQ(HasRemovableSegment(5, data), 0);
+    EXPECT_EQ(HasRemovableSegment(5, data, 0), 0);
     std::string text = EndReports(&capture);
     EXPECT_EQ(text.rfind("ASSERTION FAILED ( nSize > 5 )\nin \"src\\core\\Strip.cpp\" : ", 0), 0u) << text;
 }
@@ -260,10 +260,17 @@ TEST_F(StripTest, VanishedFileIsLoggedNotCreated)
 {
     std::string path = folder + "/gone.jpg";
     std::string input = Soi() + XMP + IMAGE;
+    WriteBytes(path, input);
+    PlatFile file;
+    unsigned char* data = nullptr;
+    ASSERT_EQ(PlatLoadWholeFile(path.c_str(), &file, &data), (int32_t)input.size());
+    unlink(path.c_str());
     ReportCapture capture;
     BeginReports(&capture);
-    RewriteStripped((int32_t)input.size(), path.c_str(), (const unsigned char*)input.data());
+    EXPECT_EQ(RewriteStripped((int32_t)input.size(), path.c_str(), data, 0, &file), -1);
     std::string text = EndReports(&capture);
+    PlatCloseFile(&file);
+    TrackedFree(data);
     EXPECT_EQ(text.rfind("ASSERTION FAILED ( 0 )\n", 0), 0u);
     EXPECT_EQ(FakeLogText(), "The original file was removed.\r\n" + path);
     EXPECT_TRUE(FakeBoxes().empty());
