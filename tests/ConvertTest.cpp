@@ -6,7 +6,6 @@
 #include "FakeUi.h"
 #include "TestFiles.h"
 #include "core/Convert.h"
-#include "core/Strip.h"
 #include "platform/Platform.h"
 #include "support/Track.h"
 
@@ -18,10 +17,6 @@ protected:
         ASSERT_NE(getcwd(saved, sizeof(saved)), nullptr);
         ASSERT_EQ(chdir(root.c_str()), 0);  // relative paths set the positions
         FakeReset();
-        g_cancel = 0;
-        g_allAppMode = 0;
-        g_totalRemoved = 0;
-        g_anyConverted = 0;
     }
     void TearDown() override
     {
@@ -92,10 +87,8 @@ TEST_F(ConvertTest, ListCandidateLogsOnlyCandidates)
 {
     Make("l/a.jpg");
     Make("l/b.png");
-    EXPECT_EQ(ListCandidate("l/a.jpg"), 1);
-    EXPECT_EQ(ListCandidate("l/b.png"), 1);
-    g_cancel = 1;
-    EXPECT_EQ(ListCandidate("l/a.jpg"), 0);
+    ListCandidate("l/a.jpg");
+    ListCandidate("l/b.png");
     EXPECT_EQ(FakeLogText(), "l/a.jpg\r\n");
 }
 
@@ -103,7 +96,8 @@ struct ConvertCase {
     const char* name;
     int allApp;
     std::string bytes;
-    const char* logPrefix;  // null: nothing logged
+    const char* logPrefix;
+    int32_t removed;  // -1: not rewritten
 };
 
 TEST_F(ConvertTest, OutcomeTable)
@@ -111,40 +105,76 @@ TEST_F(ConvertTest, OutcomeTable)
     const std::string xmp = Segment(0xE1, "<x:xmpmeta/>");
     const std::string exif = Segment(0xE1, "Exif");
     const ConvertCase cases[] = {
-        {"empty", 0, "", "Too small: "},
-        {"five bytes", 0, std::string("\xFF\xD8\xFF\xE1\x00", 5), "Too small: "},
-        {"PNG named .jpg", 0, "\x89PNG\r\n\x1a\n....", "Header Broken: "},
-        {"FF D9 start", 0, std::string("\xFF\xD9\xFF\xE1\x00\x10", 6), "Header Broken: "},
-        {"no XMP", 0, Soi() + exif + ImageData(), "No XMP: "},
-        {"no APP", 1, Soi() + ImageData(), "No APP header: "},
-        {"XMP", 0, Soi() + exif + xmp + ImageData(), "XMP removed: "},
-        {"all APP", 1, Soi() + exif + xmp + ImageData(), "APP headers removed: "},
+        {"empty", 0, "", "Too small: ", -1},
+        {"five bytes", 0, std::string("\xFF\xD8\xFF\xE1\x00", 5), "Too small: ", -1},
+        {"PNG named .jpg", 0, "\x89PNG\r\n\x1a\n....", "Header Broken: ", -1},
+        {"FF D9 start", 0, std::string("\xFF\xD9\xFF\xE1\x00\x10", 6), "Header Broken: ", -1},
+        {"no XMP", 0, Soi() + exif + ImageData(), "No XMP: ", -1},
+        {"no APP", 1, Soi() + ImageData(), "No APP header: ", -1},
+        {"XMP", 0, Soi() + exif + xmp + ImageData(), "XMP removed: ", (int32_t)xmp.size()},
+        {"all APP", 1, Soi() + exif + xmp + ImageData(), "APP headers removed: ", (int32_t)(exif.size() + xmp.size())},
     };
     for (const ConvertCase& c : cases) {
         SCOPED_TRACE(c.name);
         FakeReset();
         Make("c/f.jpg", c.bytes);
-        g_allAppMode = c.allApp;
         int before = TrackLiveCount();
-        EXPECT_EQ(ConvertFile("c/f.jpg"), 1);
+        int descriptors = OpenDescriptorCount();
+        EXPECT_EQ(ConvertFile("c/f.jpg", c.allApp), c.removed);
         EXPECT_EQ(TrackLiveCount(), before);
+        EXPECT_EQ(OpenDescriptorCount(), descriptors);
         EXPECT_EQ(FakeLogText().rfind(std::string(c.logPrefix) + "c/f.jpg\r\n", 0), 0u) << FakeLogText();
     }
 }
 
-TEST_F(ConvertTest, UnreadableFileIsLoggedAndTheWalkGoesOn)
+// What cannot be read is logged, never read: a FIFO would block the open
+// for ever, devices and sockets are not photos, a link to one is no better.
+struct UnreadableCase {
+    const char* name;
+    int (*make)(const char* path);
+};
+
+static int MakeFifo(const char* path)
 {
-    Make("u/f.jpg", Soi() + ImageData());
-    PlatSetFault(PLAT_FAULT_READ_OPEN, 1);
-    EXPECT_EQ(ConvertFile("u/f.jpg"), 1);
-    EXPECT_EQ(FakeLogText(), "Can't read: u/f.jpg\r\n");
+    return mkfifo(path, 0644);
 }
 
-TEST_F(ConvertTest, NonCandidateIsSkippedSilentlyAndCancelStops)
+static int LinkToDevice(const char* path)
+{
+    return symlink("/dev/zero", path);
+}
+
+static int InjectOpenFault(const char* path)
+{
+    WriteBytes(path, Soi() + ImageData());
+    PlatSetFault(PLAT_FAULT_READ_OPEN, 1);
+    return 0;
+}
+
+TEST_F(ConvertTest, UnreadableFileIsLoggedAndNeverRead)
+{
+    const UnreadableCase cases[] = {
+        {"cannot be opened", InjectOpenFault},
+        {"a FIFO", MakeFifo},
+        {"a link to a device", LinkToDevice},
+    };
+    mkdir("u", 0755);
+    for (const UnreadableCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeReset();
+        unlink("u/f.jpg");
+        ASSERT_EQ(c.make("u/f.jpg"), 0);
+        int descriptors = OpenDescriptorCount();
+        EXPECT_EQ(ConvertFile("u/f.jpg", 0), -1);
+        EXPECT_EQ(FakeLogText(), "Can't read: u/f.jpg\r\n");
+        EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    }
+}
+
+TEST_F(ConvertTest, NonCandidateIsSkippedSilently)
 {
     Make("n/f.txt", Soi() + Segment(0xE1, "xmpmeta") + ImageData());
-    EXPECT_EQ(ConvertFile("n/f.txt"), 1);
-    g_cancel = 1;
-    EXPECT_EQ(ConvertFile("n/f.txt"), 0);
+    EXPECT_EQ(ConvertFile("n/f.txt", 0), -1);
     EXPECT_EQ(FakeLogText(), "");
+    EXPECT_EQ(ReadBytes("n/f.txt"), Soi() + Segment(0xE1, "xmpmeta") + ImageData());
 }

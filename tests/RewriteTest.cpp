@@ -1,12 +1,16 @@
 // Tests that a rewrite never damages the original: every file operation of
-// the rewrite fails in turn, and the file's protection is respected.
+// the rewrite fails in turn, the file is changed or swapped at the worst
+// moment, and what the replacement must keep is kept.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "FakeUi.h"
 #include "TestFiles.h"
-#include "core/Strip.h"
+#include "core/Convert.h"
 #include "platform/Platform.h"
 #include "support/Track.h"
 
@@ -17,30 +21,25 @@ protected:
         folder = MakeTempFolder();
         path = folder + "/photo.jpg";
         FakeReset();
-        g_allAppMode = 0;
-        g_totalRemoved = 7;
-        g_anyConverted = 0;
     }
     void TearDown() override
     {
         for (int kind = 0; kind < PLAT_FAULT_COUNT; kind++) {
             PlatSetFault(kind, 0);
         }
+        PlatSetRaceHook(nullptr);
         RemoveTree(folder);
     }
-    void Rewrite()
+    int32_t Rewrite() { return ConvertFile(path.c_str(), 0); }
+    // The original is byte-identical, nothing was logged, nothing was
+    // removed and one box says `text`; the folder holds `names`.
+    void ExpectUntouched(int32_t removed, const std::string& text,
+                         const std::vector<std::string>& names = {"photo.jpg"})
     {
-        RewriteStripped((int32_t)input.size(), path.c_str(), (const unsigned char*)input.data());
-    }
-    // The original is byte-identical, alone in its folder, nothing was
-    // logged, the counters are unchanged and one box says `text`.
-    void ExpectUntouched(const std::string& text)
-    {
+        EXPECT_EQ(removed, -1);
         EXPECT_EQ(ReadBytes(path), input);
-        EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"photo.jpg"});
+        EXPECT_EQ(FolderNames(folder), names);
         EXPECT_EQ(FakeLogText(), "");
-        EXPECT_EQ(g_totalRemoved.load(), 7);
-        EXPECT_EQ(g_anyConverted.load(), 0);
         auto boxes = FakeBoxes();
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].owner, nullptr);
@@ -52,6 +51,7 @@ protected:
     // Writes: FF D8 + JFIF, then Exif, then the image data (three ranges).
     std::string input = Soi() + Segment(0xE0, "JFIF") + Segment(0xE1, "<xmpmeta/>") + Segment(0xE1, "Exif") +
                         Segment(0xE1, "<xmpmeta/>") + ImageData();
+    std::string output = Soi() + Segment(0xE0, "JFIF") + Segment(0xE1, "Exif") + ImageData();
 };
 
 struct FaultCase {
@@ -64,7 +64,7 @@ struct FaultCase {
 TEST_F(RewriteTest, EachFailingOperationLeavesTheOriginal)
 {
     const FaultCase cases[] = {
-        {"opening the original", PLAT_FAULT_OPEN, 1, true},
+        {"proving the original writable", PLAT_FAULT_OPEN, 1, true},
         {"creating the temporary file", PLAT_FAULT_OPEN, 2, true},
         {"first write (FF D8 and a kept segment)", PLAT_FAULT_WRITE, 1, false},
         {"second write (a kept segment)", PLAT_FAULT_WRITE, 2, false},
@@ -76,11 +76,13 @@ TEST_F(RewriteTest, EachFailingOperationLeavesTheOriginal)
         FakeReset();
         WriteBytes(path, input);
         int before = TrackLiveCount();
+        int descriptors = OpenDescriptorCount();
         PlatSetFault(c.kind, c.nth);
-        Rewrite();
+        int32_t removed = Rewrite();
         PlatSetFault(c.kind, 0);
-        ExpectUntouched(c.cantOpen ? "Can't open: " + path : "File output error: " + path + "\r\n");
+        ExpectUntouched(removed, c.cantOpen ? "Can't open: " + path : "File output error: " + path + "\r\n");
         EXPECT_EQ(TrackLiveCount(), before);
+        EXPECT_EQ(OpenDescriptorCount(), descriptors);
     }
 }
 
@@ -88,9 +90,8 @@ TEST_F(RewriteTest, ThreeWritesMakeTheWholeFile)
 {
     WriteBytes(path, input);
     PlatSetFault(PLAT_FAULT_WRITE, 4);  // never reached
-    Rewrite();
-    EXPECT_EQ(ReadBytes(path), Soi() + Segment(0xE0, "JFIF") + Segment(0xE1, "Exif") + ImageData());
-    EXPECT_EQ(g_totalRemoved.load(), 7 + 28);
+    EXPECT_EQ(Rewrite(), 28);
+    EXPECT_EQ(ReadBytes(path), output);
     EXPECT_EQ(FakeLogText(), "XMP removed: " + path + "\r\n28 byte data was removed.\r\n");
 }
 
@@ -98,41 +99,208 @@ TEST_F(RewriteTest, ReadOnlyFileCannotBeOpened)
 {
     WriteBytes(path, input);
     chmod(path.c_str(), 0444);
-    Rewrite();
+    int32_t removed = Rewrite();
     chmod(path.c_str(), 0644);
-    ExpectUntouched("Can't open: " + path);
-}
-
-TEST_F(RewriteTest, PermissionsAreKept)
-{
-    WriteBytes(path, input);
-    chmod(path.c_str(), 0640);
-    Rewrite();
-    struct stat status;
-    ASSERT_EQ(stat(path.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0640u);
-    EXPECT_EQ(status.st_size, (off_t)(input.size() - 28));
-}
-
-TEST_F(RewriteTest, LinkStaysALinkAndItsTargetIsRewritten)
-{
-    std::string target = folder + "/real.jpg";
-    WriteBytes(target, input);
-    ASSERT_EQ(symlink("real.jpg", path.c_str()), 0);
-    Rewrite();
-    struct stat status;
-    ASSERT_EQ(lstat(path.c_str(), &status), 0);
-    EXPECT_TRUE(S_ISLNK(status.st_mode));
-    EXPECT_EQ(ReadBytes(target).size(), input.size() - 28);
-    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"photo.jpg", "real.jpg"}));
+    ExpectUntouched(removed, "Can't open: " + path);
 }
 
 TEST_F(RewriteTest, TakenTemporaryNameIsNotOverwritten)
 {
     WriteBytes(path, input);
-    WriteBytes(path + ".marlovex~", "somebody's file");
-    Rewrite();
-    EXPECT_EQ(ReadBytes(path + ".marlovex~"), "somebody's file");
-    EXPECT_EQ(ReadBytes(path).size(), input.size() - 28);
-    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"photo.jpg", "photo.jpg.marlovex~"}));
+    WriteBytes(folder + "/.marlovex-0~", "somebody's file");
+    EXPECT_EQ(Rewrite(), 28);
+    EXPECT_EQ(ReadBytes(folder + "/.marlovex-0~"), "somebody's file");
+    EXPECT_EQ(ReadBytes(path), output);
+    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{".marlovex-0~", "photo.jpg"}));
+}
+
+//----------------------------------------------------------------------------
+// What a replacement keeps. Each case prepares the folder, rewrites
+// photo.jpg and checks what must have been kept.
+struct KeepCase {
+    const char* name;
+    void (*prepare)(const std::string& folder, const std::string& input);
+    const char* photo;  // the name rewritten, in the folder
+    void (*check)(const std::string& folder);
+};
+
+static struct stat StatOf(const std::string& path)
+{
+    struct stat status = {};
+    EXPECT_EQ(lstat(path.c_str(), &status), 0) << path;
+    return status;
+}
+
+// An access ACL (the system.posix_acl_access attribute): owner rw, user
+// nobody r, group r, mask r, others nothing.
+static const char ACL[] = "\x02\0\0\0" "\x01\0\x06\0\xff\xff\xff\xff" "\x02\0\x04\0\xfe\xff\0\0"
+                          "\x04\0\x04\0\xff\xff\xff\xff" "\x10\0\x04\0\xff\xff\xff\xff" "\x20\0\0\0\xff\xff\xff\xff";
+
+static std::string AttributeOf(const std::string& path, const char* name)
+{
+    char value[256];
+    ssize_t size = getxattr(path.c_str(), name, value, sizeof(value));
+    return size < 0 ? "<none>" : std::string(value, (size_t)size);
+}
+
+static const KeepCase KEEP_CASES[] = {
+    {"permission bits",
+     [](const std::string& f, const std::string& in) {
+         WriteBytes(f + "/photo.jpg", in);
+         chmod((f + "/photo.jpg").c_str(), 0640);
+     },
+     "photo.jpg", [](const std::string& f) { EXPECT_EQ(StatOf(f + "/photo.jpg").st_mode & 07777, 0640u); }},
+    {"a link stays a link; its target is rewritten",
+     [](const std::string& f, const std::string& in) {
+         WriteBytes(f + "/real.jpg", in);
+         ASSERT_EQ(symlink("real.jpg", (f + "/photo.jpg").c_str()), 0);
+     },
+     "photo.jpg",
+     [](const std::string& f) {
+         EXPECT_TRUE(S_ISLNK(StatOf(f + "/photo.jpg").st_mode));
+         EXPECT_EQ(FolderNames(f), (std::vector<std::string>{"photo.jpg", "real.jpg"}));
+     }},
+    {"hard links: one file, rewritten in place",
+     [](const std::string& f, const std::string& in) {
+         WriteBytes(f + "/photo.jpg", in);
+         ASSERT_EQ(link((f + "/photo.jpg").c_str(), (f + "/other.jpg").c_str()), 0);
+     },
+     "photo.jpg",
+     [](const std::string& f) {
+         EXPECT_EQ(StatOf(f + "/photo.jpg").st_ino, StatOf(f + "/other.jpg").st_ino);
+         EXPECT_EQ(ReadBytes(f + "/other.jpg"), ReadBytes(f + "/photo.jpg"));
+         EXPECT_EQ(FolderNames(f), (std::vector<std::string>{"other.jpg", "photo.jpg"}));
+     }},
+    {"extended attributes and the ACL",
+     [](const std::string& f, const std::string& in) {
+         std::string p = f + "/photo.jpg";
+         WriteBytes(p, in);
+         ASSERT_EQ(setxattr(p.c_str(), "user.comment", "kept", 4, 0), 0);
+         ASSERT_EQ(setxattr(p.c_str(), "system.posix_acl_access", ACL, sizeof(ACL) - 1, 0), 0);
+     },
+     "photo.jpg",
+     [](const std::string& f) {
+         EXPECT_EQ(AttributeOf(f + "/photo.jpg", "user.comment"), "kept");
+         EXPECT_EQ(AttributeOf(f + "/photo.jpg", "system.posix_acl_access"), std::string(ACL, sizeof(ACL) - 1));
+         EXPECT_EQ(StatOf(f + "/photo.jpg").st_mode & 0777, 0640u);  // the group bits show the ACL's mask
+     }},
+    {"a name of 255 bytes",
+     [](const std::string& f, const std::string& in) { WriteBytes(f + "/" + std::string(251, 'n') + ".jpg", in); },
+     nullptr, [](const std::string&) {}},
+};
+
+TEST_F(RewriteTest, WhatAReplacementKeeps)
+{
+    for (const KeepCase& c : KEEP_CASES) {
+        SCOPED_TRACE(c.name);
+        FakeReset();
+        std::string sub = folder + "/" + std::to_string(&c - KEEP_CASES);
+        mkdir(sub.c_str(), 0755);
+        c.prepare(sub, input);
+        std::string photo = sub + "/" + (c.photo ? c.photo : std::string(251, 'n') + ".jpg");
+        EXPECT_EQ(ConvertFile(photo.c_str(), 0), 28);
+        EXPECT_EQ(ReadBytes(photo), output);
+        EXPECT_EQ(FakeLogText(), "XMP removed: " + photo + "\r\n28 byte data was removed.\r\n");
+        c.check(sub);
+        for (const std::string& name : FolderNames(sub)) {
+            EXPECT_EQ(name.find("marlovex"), std::string::npos);  // no temporary file left
+        }
+    }
+}
+
+// Another user's photo that its group may write: the new file could not be
+// theirs, so it is rewritten in place and stays theirs.
+static int CleanAsNobody(const std::string& path)
+{
+    return ConvertFile(path.c_str(), 0) == 28 ? 0 : 1;
+}
+
+TEST_F(RewriteTest, AnotherUsersPhotoStaysTheirs)
+{
+    chmod(folder.c_str(), 0777);
+    WriteBytes(path, input);
+    ASSERT_EQ(chown(path.c_str(), 0, 65534), 0);
+    chmod(path.c_str(), 0664);
+    EXPECT_EQ(RunUnprivileged(CleanAsNobody, path), 0);
+    EXPECT_EQ(ReadBytes(path), output);
+    EXPECT_EQ(StatOf(path).st_uid, 0u);
+    EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"photo.jpg"});
+}
+
+//----------------------------------------------------------------------------
+// Races: between the read and the replacement, the photo or its folder is
+// swapped or changed. Nothing outside the folder that was read is written,
+// and a photo that changed is left as it now is.
+static std::string s_folder;  // the test's folder, for the hooks
+
+static void SwapForLinkOutside()
+{
+    WriteBytes(s_folder + "/outside.jpg", "not a photo of ours");
+    unlink((s_folder + "/photo.jpg").c_str());
+    symlink("outside.jpg", (s_folder + "/photo.jpg").c_str());
+}
+
+static void SwapForAnotherFile()
+{
+    WriteBytes(s_folder + "/new.jpg", "a newer photo");
+    rename((s_folder + "/new.jpg").c_str(), (s_folder + "/photo.jpg").c_str());
+}
+
+static void AppendToIt()
+{
+    FILE* file = fopen((s_folder + "/photo.jpg").c_str(), "ab");
+    fputs("still being copied", file);
+    fclose(file);
+}
+
+struct RaceCase {
+    const char* name;
+    PlatRaceHook hook;
+    const char* photoAfter;  // what photo.jpg holds afterwards (read through a link)
+};
+
+TEST_F(RewriteTest, ChangedOrSwappedPhotoIsNotReplaced)
+{
+    s_folder = folder;
+    const RaceCase cases[] = {
+        {"swapped for a link to another file", SwapForLinkOutside, "not a photo of ours"},
+        {"swapped for another file", SwapForAnotherFile, "a newer photo"},
+        {"written to meanwhile", AppendToIt, nullptr},
+    };
+    for (const RaceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeReset();
+        RemoveTree(folder);
+        mkdir(folder.c_str(), 0700);
+        WriteBytes(path, input);
+        PlatSetRaceHook(c.hook);
+        EXPECT_EQ(Rewrite(), -1);
+        EXPECT_EQ(ReadBytes(path), c.photoAfter ? std::string(c.photoAfter) : input + "still being copied");
+        auto boxes = FakeBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, "File output error: " + path + "\r\n");
+        for (const std::string& name : FolderNames(folder)) {
+            EXPECT_EQ(name.find("marlovex"), std::string::npos);
+        }
+    }
+}
+
+static void MoveTheFolderAway()
+{
+    rename(s_folder.c_str(), (s_folder + "-moved").c_str());
+    mkdir(s_folder.c_str(), 0700);
+    WriteBytes(s_folder + "/photo.jpg", "somebody else's photo");
+}
+
+// The folder swapped after the read: the rewrite goes on in the folder that
+// was read, wherever it now is, and never touches what took its place.
+TEST_F(RewriteTest, SwappedFolderIsNotFollowed)
+{
+    s_folder = folder;
+    WriteBytes(path, input);
+    PlatSetRaceHook(MoveTheFolderAway);
+    EXPECT_EQ(Rewrite(), 28);
+    EXPECT_EQ(ReadBytes(path), "somebody else's photo");
+    EXPECT_EQ(ReadBytes(folder + "-moved/photo.jpg"), output);
+    RemoveTree(folder + "-moved");
 }

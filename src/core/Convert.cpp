@@ -5,10 +5,7 @@
 
 #include "core/Catalogue.h"
 #include "core/Strip.h"
-#include "platform/Platform.h"
 #include "support/Track.h"
-
-std::atomic<int> g_cancel{0};
 
 static int LowerAscii(char c)
 {
@@ -41,7 +38,7 @@ int IsJpegCandidate(const char* path)
         return 0;
     }
     int jpg = EqualsFolded(path + n - 4, ".jpg", 4);
-    int jpeg = n >= 5 && EqualsFolded(path + n - 5, ".jpeg", 5);
+    int jpeg = EqualsFolded(path + n - 5, ".jpeg", 5);
     if (!jpg && !jpeg) {
         return 0;
     }
@@ -51,46 +48,78 @@ int IsJpegCandidate(const char* path)
     return !EqualsFolded(path + 4, "recycle", 7);
 }
 
-int ListCandidate(const char* path)
+void ListCandidate(const char* path)
 {
-    if (g_cancel.load()) {
-        return 0;
-    }
-    LogTick();
     if (IsJpegCandidate(path)) {
         AppendLog(path);
         AppendLog("\r\n");
     }
-    return 1;
+}
+
+//----------------------------------------------------------------------------
+static int WriteToReplacement(void* context, const unsigned char* bytes, int32_t count)
+{
+    return PlatReplaceWrite((PlatReplace*)context, bytes, count);
+}
+
+// RewriteStripped - writes the new content to a temporary file beside the
+// original and puts it in the original's place only when all of it was
+// written, so a failure, a full disk or a stop midway never damages a photo.
+int32_t RewriteStripped(int32_t nSize, const char* path, const unsigned char* data, int allApp, PlatFile* file)
+{
+    if (!PlatPathExists(path)) {
+        MV_REPORT_FAILURE();
+        AppendLog(Msg(MSG_FILE_VANISHED));
+        AppendLog(path);
+        return -1;
+    }
+    PlatReplace replace;
+    if (!PlatReplaceBegin(file, &replace)) {
+        ShowError(nullptr, MSG_CANT_OPEN, path, "");
+        return -1;
+    }
+    MV_CHECK(nSize > 5);
+    int32_t removed = StripSegments(nSize, data, allApp, WriteToReplacement, &replace);
+    if (removed < 0) {
+        PlatReplaceAbort(&replace, file);
+        ShowError(nullptr, MSG_FILE_OUTPUT_ERROR, path, "\r\n");
+        return -1;
+    }
+    if (!PlatReplaceCommit(&replace, file)) {
+        ShowError(nullptr, MSG_FILE_OUTPUT_ERROR, path, "\r\n");
+        return -1;
+    }
+    AppendReport(allApp ? MSG_APP_REMOVED : MSG_XMP_REMOVED, path);
+    AppendByteCount(0, removed);
+    return removed;
 }
 
 //----------------------------------------------------------------------------
 // ConvertFile - one file of a run. A failure on one file is logged (or
 // shown by the rewrite) and never stops the walk.
-int ConvertFile(const char* path)
+int32_t ConvertFile(const char* path, int allApp)
 {
-    if (g_cancel.load()) {
-        return 0;
-    }
-    LogTick();
     if (!IsJpegCandidate(path)) {
-        return 1;
+        return -1;
     }
+    PlatFile file;
     unsigned char* buffer = nullptr;
-    int32_t size = LoadWholeFile(path, &buffer);
+    int32_t size = PlatLoadWholeFile(path, &file, &buffer);
     if (size < 0) {
         AppendReport(MSG_CANT_READ, path);
-        return 1;
+        return -1;
     }
+    int32_t removed = -1;
     if (size < 6) {
         AppendReport(MSG_TOO_SMALL, path);
     } else if (buffer[0] != 0xFF || buffer[1] != 0xD8) {
         AppendReport(MSG_HEADER_BROKEN, path);
-    } else if (HasRemovableSegment(size, buffer)) {
-        RewriteStripped(size, path, buffer);
+    } else if (HasRemovableSegment(size, buffer, allApp)) {
+        removed = RewriteStripped(size, path, buffer, allApp, &file);
     } else {
-        AppendReport(g_allAppMode.load() ? MSG_NO_APP : MSG_NO_XMP, path);
+        AppendReport(allApp ? MSG_NO_APP : MSG_NO_XMP, path);
     }
+    PlatCloseFile(&file);
     TrackedFree(buffer);
-    return 1;
+    return removed;
 }

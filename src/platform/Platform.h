@@ -1,7 +1,9 @@
 // Platform.h - the operating-system services that the cleaning core, the
-// support library and the worker need, declared once. PlatformWin32.cpp is
-// the product's implementation; PlatformPosix.cpp stands in for it on Linux,
-// where the core is unit-tested, fuzzed and benchmarked.
+// walk and the worker need, declared once. PlatformWin32.cpp is the
+// product's implementation; PlatformPosix.cpp stands in for it on Linux,
+// where the core is unit-tested, fuzzed and benchmarked. Every system call
+// of those parts is made here; this layer itself uses only the tracked
+// memory and reports below it (support/Track.h).
 //
 // Everything here is a plain function with an integer result; nothing throws.
 #pragma once
@@ -19,6 +21,10 @@ constexpr uint32_t PLAT_ATTR_ENCRYPTED = 0x4000;
 // What a failed attribute query returns: every bit set, so the directory
 // bit and every rejection bit read as set.
 constexpr uint32_t PLAT_ATTR_INVALID = 0xFFFFFFFFu;
+
+// The longest path the tool takes, in bytes, as Windows' MAX_PATH (260)
+// counts it with its terminator: 259 bytes of path.
+constexpr uint32_t PLAT_PATH_LENGTH = 259;
 
 // The character that separates folders in a path.
 #ifdef _WIN32
@@ -42,15 +48,14 @@ int PlatPathExists(const char* path);
 //
 // A find record holds one entry: its attribute bits (only the directory bit
 // is meaningful on every platform) and its name without any folder part.
-constexpr int PLAT_NAME_CAPACITY = 260;
 struct PlatFindRecord {
     uint32_t attributes;
-    char name[PLAT_NAME_CAPACITY];
+    char name[PLAT_PATH_LENGTH + 1];  // + 1: the terminator
 };
 
-// Identity of a folder (volume and file number), for noticing that a link
-// leads back into a folder that is already being walked.
-struct PlatFolderId {
+// Identity of a file or folder: POSIX device and inode, Windows volume
+// serial number and file index.
+struct PlatFileId {
     uint64_t volume;
     uint64_t file;
 };
@@ -67,58 +72,99 @@ int PlatFindNext(void* find, PlatFindRecord* record);
 void PlatFindClose(void* find);
 // PlatGetFolderId - identity of the folder at `path`; 1 on success, 0 when
 // it cannot be determined.
-int PlatGetFolderId(const char* path, PlatFolderId* id);
+int PlatGetFolderId(const char* path, PlatFileId* id);
 
 //----------------------------------------------------------------------------
-// Safe replacement of a file's content.
+// The file in hand: read, checked and replaced as one file.
 //
-// The new content goes to a temporary file in the original's folder, which
-// takes the original's place only when every byte was written. Until
-// PlatReplaceCommit succeeds the original is never touched; on every failure
-// the temporary file is removed.
-struct PlatReplace {
-    intptr_t handle;   // the temporary file, open for writing
-    char* tempPath;    // tracked block: the temporary file's path
-    char* targetPath;  // tracked block: the file to replace (links resolved)
-    uint32_t mode;     // POSIX: the original's permission bits
-    uint32_t owner;    // POSIX: the original's owner and group
+// A path is looked up once. POSIX: a final link is resolved once, then the
+// containing folder is opened and every later step (the read, the checks,
+// the temporary file, the replacement) goes through that folder and the
+// entry's name, never the path again, so a file or folder swapped for a
+// link meanwhile cannot redirect the rewrite. Windows: the file stays open
+// from the read to the replacement, and other programs may not write to
+// it, rename it or delete it meanwhile.
+struct PlatFile {
+    intptr_t folder;   // POSIX: the containing folder, open; -1 when none
+    intptr_t handle;   // the file, open for reading; -1 when none
+    char* name;        // tracked block: POSIX, the entry's name in the folder;
+                       // Windows, the path (links are resolved by the system)
+    PlatFileId id;     // the file read
+    int64_t size;      // its size and modification time (ns) when it was read
+    int64_t modified;
+    uint32_t mode;     // POSIX: permission bits, owner, group, number of links
+    uint32_t owner;
     uint32_t group;
-    int64_t written;   // bytes written to the temporary file so far
+    uint32_t links;
+    int writable;      // Windows: opened with write access (else it may not be written)
 };
 
-// PlatReplaceBegin - proves that `path` may be written (Windows: opens it
-// for writing without truncating it, which a read-only or locked file
-// refuses; POSIX: the permission check of such an open, a file without any
-// write bit counting as read-only), then creates the temporary file. 1 on
-// success; 0 when the original may not be written or the temporary file
-// cannot be created (nothing is left behind then).
-int PlatReplaceBegin(const char* path, PlatReplace* replace);
+// PlatLoadWholeFile - opens the file at `path` without blocking and without
+// following a final link a second time, and reads it whole into a tracked
+// block of exactly its size, stored in `*buffer`; returns the size, with
+// the file left open in `file` for a replacement (PlatCloseFile closes it).
+// Returns -1 after a message line and a report on any failure: not a
+// regular file (a folder, FIFO, socket or device, which are never read),
+// cannot open, 2 GiB or more, no block, fewer or more bytes than its size
+// said. Then nothing stays open or registered and `*buffer` is untouched.
+int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buffer);
+// PlatCloseFile - closes what PlatLoadWholeFile left open; safe to call twice.
+void PlatCloseFile(PlatFile* file);
+
+//----------------------------------------------------------------------------
+// Safe replacement of the file in hand.
+//
+// The new content goes to a temporary file in the original's folder, under a
+// short name that the walk never takes for a photo (POSIX ".marlovex-N~",
+// hidden; Windows "~marlovexN.tmp"). It takes the original's place only
+// when every byte was written and the original is still the file that was
+// read (same identity, size and modification time); otherwise the original
+// stays as it was and the temporary file is removed.
+//
+// POSIX: the new file gets the original's permissions, its owner and group
+// where they can be set, and its extended attributes (POSIX ACLs included).
+// Where that cannot be kept (another user's file cleaned by its group, an
+// attribute that cannot be set) or the file has several names (hard
+// links), the original is rewritten in place instead, keeping its identity:
+// the complete new content is first written to the temporary file, then
+// copied over the original, which is truncated, and only then is the
+// temporary file removed; an interruption leaves that complete cleaned copy
+// beside the original.
+struct PlatReplace {
+    intptr_t handle;  // the temporary file, open for writing; -1 when none
+    char* tempName;   // tracked block: its name (POSIX, in the folder) or path (Windows)
+    int64_t written;  // bytes written to it so far
+};
+
+// PlatReplaceBegin - proves that the file in hand may be written (POSIX:
+// the permission check of an open for writing, a file without any write
+// bit counting as read-only even for root; Windows: it was opened with
+// write access), then creates the temporary file. 1 on success; 0 when the
+// original may not be written or the temporary file cannot be created
+// (nothing is left behind then).
+int PlatReplaceBegin(PlatFile* file, PlatReplace* replace);
 // PlatReplaceWrite - appends `size` bytes (size >= 1) to the temporary file,
 // in blocks of at most 64 KiB that end on 64 KiB boundaries of the file.
 // 1 when every byte was written.
 int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size);
-// PlatReplaceCommit - closes the temporary file, gives it the original's
-// permissions and puts it in the original's place. 1 on success; on failure
-// the temporary file is removed and the original is unchanged.
-int PlatReplaceCommit(PlatReplace* replace, const char* path);
+// PlatReplaceCommit - puts the temporary file's content in the original's
+// place (see above) and closes `file`. 1 on success. 0 on failure: the
+// original is unchanged and the temporary file removed, except where the
+// system failed half-way through a replacement (Windows) and the temporary
+// file then holds the only complete copy: it is kept.
+int PlatReplaceCommit(PlatReplace* replace, PlatFile* file);
 // PlatReplaceAbort - closes and removes the temporary file.
-void PlatReplaceAbort(PlatReplace* replace);
+void PlatReplaceAbort(PlatReplace* replace, PlatFile* file);
 
 //----------------------------------------------------------------------------
 // Shared by the implementations (PlatformCommon.cpp).
 
-// The temporary file is the original's path followed by this suffix (and a
-// number when that name is taken). It never ends in .jpg, so a walk in
-// progress in the same folder never takes it for a photo.
-#define PLAT_TEMP_SUFFIX ".marlovex~"
 constexpr uint32_t PLAT_WRITE_BLOCK = 65536;
-
-// PlatJoinText - a tracked block holding `first`, `second` and, when not 0,
-// `number` in decimal; null when no block could be had.
-char* PlatJoinText(const char* first, const char* second, unsigned number);
 // PlatNextWriteBlock - size of the next write of `left` bytes to a file that
 // holds `written` bytes: at most 64 KiB, ending on a 64 KiB boundary.
 uint32_t PlatNextWriteBlock(int64_t written, uint32_t left);
+// PlatFailLoad - the message line and report of a failed load, then -1.
+int32_t PlatFailLoad(const char* message);
 
 //----------------------------------------------------------------------------
 // Odds and ends.
@@ -129,23 +175,30 @@ void PlatSleep(int milliseconds);
 // only moves forward; wraps around after 49.7 days, so only differences of
 // two readings mean anything.
 uint32_t PlatTickCount();
-// PlatBreakIfDebugging - debug builds only: breaks into a debugger when one
-// is attached; otherwise, and in release builds, does nothing.
-void PlatBreakIfDebugging();
 
 //----------------------------------------------------------------------------
-// Fault injection, for tests: the Nth call of a kind from now on fails as if
-// the operating system had refused it (N = 1 fails the very next call).
-// 0 switches the kind off. Counting is per kind.
+// Test seams.
+//
+// Fault injection: the Nth call of a kind from now on fails as if the
+// operating system had refused it (N = 1 fails the very next call). 0
+// switches the kind off. Counting is per kind.
 enum PlatFault {
-    PLAT_FAULT_OPEN = 0,  // opening the original for writing, creating the temporary file
+    PLAT_FAULT_OPEN = 0,  // proving the original writable, creating the temporary file
     PLAT_FAULT_WRITE,     // one PlatReplaceWrite call
     PLAT_FAULT_REPLACE,   // putting the temporary file in the original's place
     PLAT_FAULT_FIND,      // opening a folder enumeration
-    PLAT_FAULT_READ_OPEN, // opening a file for reading (LoadWholeFile)
-    PLAT_FAULT_READ,      // reading a file whole: fewer bytes arrive (LoadWholeFile)
+    PLAT_FAULT_READ_OPEN, // opening a file for reading (PlatLoadWholeFile)
+    PLAT_FAULT_READ,      // reading a file whole: fewer bytes arrive (PlatLoadWholeFile)
     PLAT_FAULT_COUNT
 };
 void PlatSetFault(int kind, int nth);
 // PlatFaultHit - counts one call of `kind`; 1 when that call is to fail.
 int PlatFaultHit(int kind);
+
+// The race hook: called once per replacement, after the temporary file was
+// written and before the original is checked and replaced; lets a test
+// swap, grow or move the original at the worst moment. Null (the default)
+// does nothing.
+typedef void (*PlatRaceHook)();
+void PlatSetRaceHook(PlatRaceHook hook);
+void PlatRunRaceHook();

@@ -1,14 +1,13 @@
-// PlatformCommon.cpp - what both platform implementations share: the
-// fault-injection seam, the temporary file's name and the write blocks.
+// PlatformCommon.cpp - what both platform implementations share: the test
+// seams, the write blocks and the report of a failed load.
 #include <atomic>
-#include <cstdio>
-#include <cstring>
 
 #include "platform/Platform.h"
 #include "support/Track.h"
 
 // Per kind: calls left until the failing one (0 = off).
 static std::atomic<int> s_faultCountdown[PLAT_FAULT_COUNT];
+static std::atomic<PlatRaceHook> s_raceHook{nullptr};
 
 void PlatSetFault(int kind, int nth)
 {
@@ -25,18 +24,17 @@ int PlatFaultHit(int kind)
     return left == 1;
 }
 
-char* PlatJoinText(const char* first, const char* second, unsigned number)
+void PlatSetRaceHook(PlatRaceHook hook)
 {
-    char tail[16] = "";
-    if (number > 0) {
-        snprintf(tail, sizeof(tail), "%u", number);
+    s_raceHook.store(hook);
+}
+
+void PlatRunRaceHook()
+{
+    PlatRaceHook hook = s_raceHook.load();
+    if (hook != nullptr) {
+        hook();
     }
-    size_t length = strlen(first) + strlen(second) + strlen(tail);
-    char* joined = (char*)TrackedAlloc(length + 1);
-    if (joined != nullptr) {
-        snprintf(joined, length + 1, "%s%s%s", first, second, tail);
-    }
-    return joined;
 }
 
 // Blocks of 64 KiB: one huge write per file is several times slower. After
@@ -46,4 +44,11 @@ uint32_t PlatNextWriteBlock(int64_t written, uint32_t left)
 {
     uint32_t room = PLAT_WRITE_BLOCK - (uint32_t)(written % PLAT_WRITE_BLOCK);
     return left < room ? left : room;
+}
+
+int32_t PlatFailLoad(const char* message)
+{
+    ReportLine(message);
+    MV_REPORT_FAILURE();
+    return -1;
 }

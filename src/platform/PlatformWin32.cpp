@@ -71,7 +71,7 @@ void PlatFindClose(void* opaque)
     TrackedFree(find);
 }
 
-int PlatGetFolderId(const char* path, PlatFolderId* id)
+int PlatGetFolderId(const char* path, PlatFileId* id)
 {
     HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -89,45 +89,144 @@ int PlatGetFolderId(const char* path, PlatFolderId* id)
 }
 
 //----------------------------------------------------------------------------
+// The file in hand. It is opened once, for reading and, where it may be
+// written, for writing too, which proves that it may be replaced. Other
+// programs may read it meanwhile, but not write, rename or delete it: a
+// program that is writing the photo keeps it from being opened with write
+// access, and the rewrite then refuses it ("Can't open: ").
+static void InitFile(PlatFile* file)
+{
+    file->folder = -1;
+    file->handle = (intptr_t)INVALID_HANDLE_VALUE;
+    file->name = nullptr;
+    file->id.volume = file->id.file = 0;
+    file->size = file->modified = 0;
+    file->mode = file->owner = file->group = file->links = 0;
+    file->writable = 0;
+}
+
+void PlatCloseFile(PlatFile* file)
+{
+    if ((HANDLE)file->handle != INVALID_HANDLE_VALUE) {
+        CloseHandle((HANDLE)file->handle);
+        file->handle = (intptr_t)INVALID_HANDLE_VALUE;
+    }
+    TrackedFree(file->name);
+    file->name = nullptr;
+}
+
+// Reads `size` bytes, then proves that the file has no more.
+static int ReadExactly(HANDLE handle, unsigned char* block, int32_t size)
+{
+    DWORD got = 0;
+    for (int32_t at = 0; at < size; at += (int32_t)got) {
+        if (!ReadFile(handle, block + at, (DWORD)(size - at), &got, nullptr) || got == 0) {
+            return 0;
+        }
+    }
+    unsigned char extra;
+    return ReadFile(handle, &extra, 1, &got, nullptr) && got == 0 && !PlatFaultHit(PLAT_FAULT_READ);
+}
+
+int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buffer)
+{
+    InitFile(file);
+    // The read-only attribute is tested first: Windows refuses such a file
+    // for writing anyway, but Wine running as root would open it.
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return PlatFailLoad("Can't Get File Size");
+    }
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (!PlatFaultHit(PLAT_FAULT_READ_OPEN)) {
+        if (!(attributes & FILE_ATTRIBUTE_READONLY)) {
+            handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+            file->writable = handle != INVALID_HANDLE_VALUE;
+        }
+        if (handle == INVALID_HANDLE_VALUE) {
+            handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        }
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        return PlatFailLoad("Can't Open File");
+    }
+    file->handle = (intptr_t)handle;
+    BY_HANDLE_FILE_INFORMATION info;
+    LARGE_INTEGER size;
+    // Sizes are signed 32-bit counts: a file of 2 GiB or more has no size
+    // that the callers could use. Only a plain disk file is read.
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        !GetFileSizeEx(handle, &size) || size.QuadPart > INT32_MAX) {
+        PlatCloseFile(file);
+        return PlatFailLoad("Can't Get File Size");
+    }
+    file->id.volume = info.dwVolumeSerialNumber;
+    file->id.file = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+    file->size = size.QuadPart;
+    file->modified = ((int64_t)info.ftLastWriteTime.dwHighDateTime << 32) | info.ftLastWriteTime.dwLowDateTime;
+    file->links = info.nNumberOfLinks;
+    file->name = FormatText("%s", path);
+    unsigned char* block = (unsigned char*)TrackedAlloc((size_t)size.QuadPart);
+    if (file->name == nullptr || block == nullptr) {
+        TrackedFree(block);
+        PlatCloseFile(file);
+        return -1;  // TrackedAlloc has reported it
+    }
+    // The caller rewrites the file from this block, so it must hold exactly
+    // the file: a short read and a file longer than its size are failures.
+    if (!ReadExactly(handle, block, (int32_t)size.QuadPart)) {
+        TrackedFree(block);
+        PlatCloseFile(file);
+        return PlatFailLoad("Can't Read File");
+    }
+    *buffer = block;
+    return (int32_t)size.QuadPart;
+}
+
+//----------------------------------------------------------------------------
 // Safe replacement: the temporary file sits beside the original and takes
 // its place through ReplaceFileA, which keeps the original's attributes,
 // creation time and security; MoveFileExA is the fallback.
 static void ReleaseReplace(PlatReplace* replace)
 {
-    TrackedFree(replace->tempPath);
-    TrackedFree(replace->targetPath);
-    replace->tempPath = nullptr;
-    replace->targetPath = nullptr;
+    TrackedFree(replace->tempName);
+    replace->tempName = nullptr;
     replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
 }
 
-int PlatReplaceBegin(const char* path, PlatReplace* replace)
+// The temporary file's path: the original's folder and a short name that
+// never ends in .jpg; past MAX_PATH in its "\\?\" form, for drive paths
+// ("\\?\C:\...") and UNC paths ("\\?\UNC\server\share\...") alike.
+static char* TemporaryPath(const char* path, unsigned number)
+{
+    const char* slash = strrchr(path, '\\');
+    int folderLength = slash ? (int)(slash - path) : 0;
+    char* temp = FormatText("%.*s\\~marlovex%u.tmp", folderLength, path, number);
+    if (temp == nullptr || strlen(temp) < MAX_PATH) {
+        return temp;
+    }
+    char* longForm = nullptr;
+    if (path[0] == '\\' && path[1] == '\\' && path[2] != '?') {
+        longForm = FormatText("\\\\?\\UNC%s", temp + 1);
+    } else if (path[1] == ':') {
+        longForm = FormatText("\\\\?\\%s", temp);
+    }
+    TrackedFree(temp);
+    return longForm;
+}
+
+int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
 {
     replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
-    replace->tempPath = nullptr;
-    replace->targetPath = nullptr;
-    replace->mode = replace->owner = replace->group = 0;
-    // Open for writing without truncating: a read-only file, a file that
-    // another program holds locked, or one we may not write is refused here,
-    // before anything is written.
-    // The read-only attribute is tested first: Windows refuses such a file
-    // at the open anyway, but Wine running as root would open it.
-    DWORD attributes = GetFileAttributesA(path);
-    HANDLE original = PlatFaultHit(PLAT_FAULT_OPEN) || attributes == INVALID_FILE_ATTRIBUTES ||
-                              (attributes & FILE_ATTRIBUTE_READONLY)
-                          ? INVALID_HANDLE_VALUE
-                          : CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (original == INVALID_HANDLE_VALUE) {
+    replace->tempName = nullptr;
+    replace->written = 0;
+    if (PlatFaultHit(PLAT_FAULT_OPEN) || !file->writable) {
         return 0;
     }
-    CloseHandle(original);
-    // Past MAX_PATH the temporary file's name is used in its "\\?\" form.
-    const char* prefix = (strlen(path) + 14 >= MAX_PATH && path[1] == ':' && path[2] == '\\') ? "\\\\?\\" : "";
     for (unsigned number = 0; number < 100; number++) {
-        char* base = PlatJoinText(prefix, path, 0);
-        char* temp = base ? PlatJoinText(base, PLAT_TEMP_SUFFIX, number) : nullptr;
-        TrackedFree(base);
+        char* temp = TemporaryPath(file->name, number);
         if (temp == nullptr) {
             return 0;
         }
@@ -137,8 +236,7 @@ int PlatReplaceBegin(const char* path, PlatReplace* replace)
                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             replace->handle = (intptr_t)handle;
-            replace->tempPath = temp;
-            replace->written = 0;
+            replace->tempName = temp;
             return 1;
         }
         DWORD error = GetLastError();
@@ -170,30 +268,45 @@ int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size)
     return 1;
 }
 
-int PlatReplaceCommit(PlatReplace* replace, const char* path)
+// Our handle on the original is closed just before the replacement, which
+// needs the file free; until then no other program could change it.
+int PlatReplaceCommit(PlatReplace* replace, PlatFile* file)
 {
+    PlatRunRaceHook();
     int ok = CloseHandle((HANDLE)replace->handle) != 0;
     replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
+    if ((HANDLE)file->handle != INVALID_HANDLE_VALUE) {
+        CloseHandle((HANDLE)file->handle);
+        file->handle = (intptr_t)INVALID_HANDLE_VALUE;
+    }
     if (ok && PlatFaultHit(PLAT_FAULT_REPLACE)) {
         ok = 0;
     } else if (ok) {
-        ok = ReplaceFileA(path, replace->tempPath, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) ||
-             MoveFileExA(replace->tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        ok = ReplaceFileA(file->name, replace->tempName, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+        // ReplaceFileA can fail half-way: with ERROR_UNABLE_TO_MOVE_REPLACEMENT
+        // the original is gone, with ..._2 it lives on under another name;
+        // either way the temporary file holds the only complete photo, and
+        // MoveFileExA puts it in place. Otherwise the original is untouched
+        // and MoveFileExA is simply the second way to replace it.
+        ok = ok || MoveFileExA(replace->tempName, file->name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     }
-    if (!ok) {
-        DeleteFileA(replace->tempPath);
+    // The temporary file goes only while the original is in its place: were
+    // it gone, the temporary file would be the photo.
+    if (!ok && GetFileAttributesA(file->name) != INVALID_FILE_ATTRIBUTES) {
+        DeleteFileA(replace->tempName);
     }
     ReleaseReplace(replace);
     return ok;
 }
 
-void PlatReplaceAbort(PlatReplace* replace)
+void PlatReplaceAbort(PlatReplace* replace, PlatFile* file)
 {
+    (void)file;
     if ((HANDLE)replace->handle != INVALID_HANDLE_VALUE) {
         CloseHandle((HANDLE)replace->handle);
     }
-    if (replace->tempPath != nullptr) {
-        DeleteFileA(replace->tempPath);
+    if (replace->tempName != nullptr) {
+        DeleteFileA(replace->tempName);
     }
     ReleaseReplace(replace);
 }
@@ -207,13 +320,4 @@ void PlatSleep(int milliseconds)
 uint32_t PlatTickCount()
 {
     return (uint32_t)GetTickCount();
-}
-
-void PlatBreakIfDebugging()
-{
-#ifndef NDEBUG
-    if (IsDebuggerPresent()) {
-        DebugBreak();
-    }
-#endif
 }

@@ -298,7 +298,7 @@ class WineTest(unittest.TestCase):
     def assert_no_temporary_files(self, root):
         for folder, _, names in os.walk(root):
             for name in names:
-                self.assertNotIn("marlovex~", name, folder)
+                self.assertNotIn("marlovex", name, folder)
 
     # ---- start-up, layout, settings ------------------------------------
 
