@@ -8,7 +8,7 @@
 #include "TestFiles.h"
 #include "platform/Platform.h"
 #include "support/Track.h"
-#include "support/Walk.h"
+#include "core/Walk.h"
 
 static std::vector<std::string> s_seen;
 static int s_stopAt;  // answer zero on this call (1-based); 0 = never
@@ -166,26 +166,64 @@ TEST_F(WalkTest, HiddenEntriesAndDotNamesAreWalked)
     EXPECT_EQ(Sorted(), (std::vector<std::string>{root + "/..x", root + "/.h.jpg", root + "/.hidden/c.jpg", root + "/.x"}));
 }
 
-TEST_F(WalkTest, LinkBackIntoAnEnclosingFolderIsNotEnteredAgain)
+// Links are followed, but each folder is entered once per walk, however
+// many links lead to it: a link back into an enclosing folder, two links to
+// one folder, or a farm of links that would reach one photo 2^17 times.
+struct LinkCase {
+    const char* name;
+    void (*make)(const std::string& root, const std::string& other);
+    size_t photos;  // callbacks expected, each for a path ending in photo.jpg
+};
+
+static void LinkBack(const std::string& root, const std::string&)
 {
     mkdir((root + "/a").c_str(), 0755);
     mkdir((root + "/a/b").c_str(), 0755);
     WriteBytes(root + "/a/b/photo.jpg", "x");
-    ASSERT_EQ(symlink("..", (root + "/a/b/up").c_str()), 0);      // back to a
-    ASSERT_EQ(symlink(root.c_str(), (root + "/a/top").c_str()), 0);  // back to the root
-    EXPECT_EQ(WalkPath(root.c_str(), Record), WALK_OK);
-    EXPECT_EQ(s_seen, std::vector<std::string>{root + "/a/b/photo.jpg"});
+    symlink("..", (root + "/a/b/up").c_str());      // back to a
+    symlink(root.c_str(), (root + "/a/top").c_str());  // back to the root
 }
 
-TEST_F(WalkTest, LinkToAnotherFolderIsFollowed)
+static void TwoLinksToAnotherFolder(const std::string& root, const std::string& other)
 {
-    std::string other = MakeTempFolder();
-    WriteBytes(other + "/o.jpg", "x");
+    WriteBytes(other + "/photo.jpg", "x");
     mkdir((root + "/x").c_str(), 0755);
-    ASSERT_EQ(symlink(other.c_str(), (root + "/x/link").c_str()), 0);
-    ASSERT_EQ(symlink(other.c_str(), (root + "/link2").c_str()), 0);
-    EXPECT_EQ(WalkPath(root.c_str(), Record), WALK_OK);
-    // Reached twice by two links, neither of them a loop.
-    EXPECT_EQ(Sorted(), (std::vector<std::string>{root + "/link2/o.jpg", root + "/x/link/o.jpg"}));
-    RemoveTree(other);
+    symlink(other.c_str(), (root + "/x/link").c_str());
+    symlink(other.c_str(), (root + "/link2").c_str());
+}
+
+static void LinkFarm(const std::string& root, const std::string&)
+{
+    for (int level = 0; level < 17; level++) {
+        mkdir((root + "/" + std::to_string(level)).c_str(), 0755);
+    }
+    WriteBytes(root + "/16/photo.jpg", "x");
+    for (int level = 0; level < 16; level++) {
+        std::string next = root + "/" + std::to_string(level + 1);
+        symlink(next.c_str(), (root + "/" + std::to_string(level) + "/l1").c_str());
+        symlink(next.c_str(), (root + "/" + std::to_string(level) + "/l2").c_str());
+    }
+}
+
+TEST_F(WalkTest, LinksNeverMultiplyTheWork)
+{
+    const LinkCase cases[] = {
+        {"a link back into an enclosing folder", LinkBack, 1},
+        {"two links to another folder", TwoLinksToAnotherFolder, 1},
+        {"a farm of 17 folders, each linking twice to the next", LinkFarm, 1},
+    };
+    for (const LinkCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveTree(root);
+        mkdir(root.c_str(), 0700);
+        std::string other = MakeTempFolder();
+        c.make(root, other);
+        s_seen.clear();
+        EXPECT_EQ(WalkPath(root.c_str(), Record), WALK_OK);
+        EXPECT_EQ(s_seen.size(), c.photos);
+        for (const std::string& path : s_seen) {
+            EXPECT_EQ(path.substr(path.size() - 9), "photo.jpg");
+        }
+        RemoveTree(other);
+    }
 }

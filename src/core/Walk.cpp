@@ -1,73 +1,110 @@
 // Walk.cpp - the recursive walk over a file or folder tree.
-#include "support/Walk.h"
+#include "core/Walk.h"
 
 #include <cstring>
 
 #include "platform/Platform.h"
 #include "support/Track.h"
 
-// The folders on the current path, innermost first, so that a link back
-// into one of them is noticed instead of being walked until the path grows
-// too long for the platform.
-struct FolderChain {
-    PlatFolderId id;
-    int known;  // 0 when the folder's identity could not be determined
-    const FolderChain* parent;
+//----------------------------------------------------------------------------
+// The folders entered so far in one walk, by identity: an open-addressing
+// hash set in a tracked block. Links can make a tree reach one folder by
+// many paths (a chain of folders each linking twice to the next reaches the
+// last one 2^n times) or lead back into a folder being walked; each folder
+// is entered once.
+struct FolderSet {
+    PlatFileId* slots;  // empty slots hold volume 0 and file 0
+    uint32_t capacity;  // a power of two
+    uint32_t count;
 };
 
-static int WalkFolder(const char* path, WalkCallback callback, const FolderChain* parent);
-
-static int IsOnChain(const FolderChain* chain, const PlatFolderId* id)
+static uint32_t SlotOf(const PlatFileId* id, uint32_t capacity)
 {
-    for (; chain != nullptr; chain = chain->parent) {
-        if (chain->known && chain->id.volume == id->volume && chain->id.file == id->file) {
-            return 1;
-        }
-    }
-    return 0;
+    uint64_t mixed = (id->file * 0x9E3779B97F4A7C15ull) ^ (id->volume + (id->file >> 29));
+    return (uint32_t)(mixed >> 32) & (capacity - 1);
 }
+
+static int IsEmptySlot(const PlatFileId* slot)
+{
+    return slot->volume == 0 && slot->file == 0;
+}
+
+// Stores `id` unless it is there; 1 when it was new, 0 when it was there,
+// -1 when no larger block could be had. The identity 0/0 is never stored.
+static int RememberFolder(FolderSet* set, const PlatFileId* id)
+{
+    if (set->count + 1 > set->capacity / 2) {
+        uint32_t capacity = set->capacity ? set->capacity * 2 : 64;
+        PlatFileId* slots = (PlatFileId*)TrackedAlloc(capacity * sizeof(PlatFileId));
+        if (slots == nullptr) {
+            return -1;
+        }
+        memset(slots, 0, capacity * sizeof(PlatFileId));
+        for (uint32_t i = 0; i < set->capacity; i++) {
+            if (!IsEmptySlot(&set->slots[i])) {
+                uint32_t at = SlotOf(&set->slots[i], capacity);
+                while (!IsEmptySlot(&slots[at])) {
+                    at = (at + 1) & (capacity - 1);
+                }
+                slots[at] = set->slots[i];
+            }
+        }
+        TrackedFree(set->slots);
+        set->slots = slots;
+        set->capacity = capacity;
+    }
+    if (IsEmptySlot(id)) {
+        return 1;
+    }
+    uint32_t at = SlotOf(id, set->capacity);
+    while (!IsEmptySlot(&set->slots[at])) {
+        if (set->slots[at].volume == id->volume && set->slots[at].file == id->file) {
+            return 0;
+        }
+        at = (at + 1) & (set->capacity - 1);
+    }
+    set->slots[at] = *id;
+    set->count++;
+    return 1;
+}
+
+static int WalkFolder(const char* path, WalkCallback callback, FolderSet* entered);
 
 //----------------------------------------------------------------------------
 // WalkEntry - one enumerated entry of the folder whose search pattern is
 // `pattern`: skipped when it is "." or "..", walked when it is a folder,
 // handed to the callback otherwise.
-static int WalkEntry(const char* pattern, const PlatFindRecord* record, WalkCallback callback,
-                     const FolderChain* chain)
+static int WalkEntry(const char* pattern, const PlatFindRecord* record, WalkCallback callback, FolderSet* entered)
 {
     const char* name = record->name;
     if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
         return WALK_OK;
     }
-    size_t patternLength = strlen(pattern);
+    // The entry's path is the pattern without its final '*' (so it ends in
+    // the separator), the name, room for a separator and the terminator.
+    size_t prefixLength = strlen(pattern) - 1;
     size_t nameLength = strlen(name);
-    // The prefix is the pattern without its final '*', so it ends in the
-    // separator; the entry path has room for the prefix, the name, a
-    // separator and the terminator.
-    char* prefix = (char*)TrackedAlloc(patternLength + 1);
-    char* entry = (char*)TrackedAlloc(patternLength + nameLength + 4);
-    int result = WALK_INVALID;
-    if (prefix != nullptr && entry != nullptr) {
-        memcpy(prefix, pattern, patternLength - 1);
-        prefix[patternLength - 1] = '\0';
-        memcpy(entry, prefix, patternLength - 1);
-        memcpy(entry + patternLength - 1, name, nameLength + 1);
-        if (record->attributes & PLAT_ATTR_DIRECTORY) {
-            size_t entryLength = patternLength - 1 + nameLength;
-            entry[entryLength] = PLAT_SEPARATOR;
-            entry[entryLength + 1] = '\0';
-            result = WalkFolder(entry, callback, chain);
-        } else {
-            result = callback(entry) ? WALK_OK : WALK_STOPPED;
-        }
+    char* entry = (char*)TrackedAlloc(prefixLength + nameLength + 2);
+    if (entry == nullptr) {
+        return WALK_INVALID;
+    }
+    memcpy(entry, pattern, prefixLength);
+    memcpy(entry + prefixLength, name, nameLength + 1);
+    int result;
+    if (record->attributes & PLAT_ATTR_DIRECTORY) {
+        entry[prefixLength + nameLength] = PLAT_SEPARATOR;
+        entry[prefixLength + nameLength + 1] = '\0';
+        result = WalkFolder(entry, callback, entered);
+    } else {
+        result = callback(entry) ? WALK_OK : WALK_STOPPED;
     }
     TrackedFree(entry);
-    TrackedFree(prefix);
     return result;
 }
 
 //----------------------------------------------------------------------------
-// WalkFolder - WalkPath with the chain of enclosing folders.
-static int WalkFolder(const char* path, WalkCallback callback, const FolderChain* parent)
+// WalkFolder - WalkPath with the set of folders entered so far.
+static int WalkFolder(const char* path, WalkCallback callback, FolderSet* entered)
 {
     size_t length = strlen(path);
     if (length == 0) {
@@ -77,14 +114,17 @@ static int WalkFolder(const char* path, WalkCallback callback, const FolderChain
         return callback(path) ? WALK_OK : WALK_STOPPED;
     }
     // A path whose attributes cannot be read has the directory bit set too;
-    // it fails when its enumeration is opened.
-    FolderChain chain;
-    chain.known = PlatGetFolderId(path, &chain.id);
-    chain.parent = parent;
-    if (chain.known && IsOnChain(parent, &chain.id)) {
-        return WALK_OK;  // a link back into an enclosing folder: already being walked
+    // it fails when its enumeration is opened. A folder whose identity
+    // cannot be had is walked, as there is nothing to recognise it by.
+    PlatFileId id;
+    if (PlatGetFolderId(path, &id)) {
+        int fresh = RememberFolder(entered, &id);
+        if (fresh <= 0) {
+            return fresh == 0 ? WALK_OK : WALK_INVALID;  // entered already by another path
+        }
     }
 
+    // The pattern: the path, a separator unless it ends in one, '*'.
     char* pattern = (char*)TrackedAlloc(length + 3);
     PlatFindRecord* record = (PlatFindRecord*)TrackedAlloc(sizeof(PlatFindRecord));
     int result = WALK_INVALID;
@@ -98,9 +138,9 @@ static int WalkFolder(const char* path, WalkCallback callback, const FolderChain
         pattern[at] = '\0';
         void* find = PlatFindFirst(pattern, record);
         if (find != nullptr) {
-            result = WalkEntry(pattern, record, callback, &chain);
+            result = WalkEntry(pattern, record, callback, entered);
             while (result == WALK_OK && PlatFindNext(find, record)) {
-                result = WalkEntry(pattern, record, callback, &chain);
+                result = WalkEntry(pattern, record, callback, entered);
             }
             PlatFindClose(find);
         }
@@ -115,5 +155,8 @@ int WalkPath(const char* path, WalkCallback callback)
     if (callback == nullptr) {
         return WALK_NO_CALLBACK;
     }
-    return WalkFolder(path, callback, nullptr);
+    FolderSet entered = {nullptr, 0, 0};
+    int result = WalkFolder(path, callback, &entered);
+    TrackedFree(entered.slots);
+    return result;
 }

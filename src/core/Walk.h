@@ -14,8 +14,9 @@ typedef int (*WalkCallback)(const char* path);
 
 // WalkPath - hands `path` to `callback` when it names a file; when it names
 // a folder (with or without a trailing separator), walks every entry in
-// enumeration order, subfolders depth first. Only "." and ".." are skipped;
-// a link that leads back into a folder already being walked is not entered
-// again. Every enumeration is closed and every block released on every way
-// out.
+// enumeration order, subfolders depth first. Only "." and ".." are skipped.
+// Links are followed, but each folder is entered at most once per walk,
+// whatever the number of paths (links) that lead to it, so a link back
+// into a folder being walked, or a farm of links, costs nothing. Every
+// enumeration is closed and every block released on every way out.
 int WalkPath(const char* path, WalkCallback callback);
