@@ -160,7 +160,7 @@ TEST_F(WorkerTest, TwoFoldersInXmpModeAndTheButtonStates)
     EXPECT_EQ(ReadBytes(a + "/x0.jpg"), Plain());
 }
 
-TEST_F(WorkerTest, FolderWithoutJpegsAndStartTwice)
+TEST_F(WorkerTest, StartTwiceRepeatsTheRunOnTheSameList)
 {
     std::string a = Folder("A", 2, 1);
     FakeDrop drop{{a}};

@@ -6,6 +6,7 @@ status checked byte for byte.
 usage: batch_test.py PATH-TO-marlovex-batch
 """
 import os
+import resource
 import signal
 import subprocess
 import sys
@@ -28,10 +29,16 @@ def walk_order(folder):
             yield path
 
 
-def run(args, env=None, cwd=None):
+def run(args, env=None, cwd=None, **options):
     full_env = dict(os.environ, LANG="C", LC_ALL="", LC_MESSAGES="")
     full_env.update(env or {})
-    return subprocess.run([BATCH] + args, capture_output=True, env=full_env, cwd=cwd, timeout=120)
+    if "stdout" not in options:
+        options["capture_output"] = True
+    return subprocess.run([BATCH] + args, env=full_env, cwd=cwd, timeout=120, **options)
+
+
+def temporary_files(root):
+    return [name for _, _, names in os.walk(root) for name in names if "marlovex" in name]
 
 
 class BatchTest(unittest.TestCase):
@@ -84,10 +91,7 @@ class BatchTest(unittest.TestCase):
         for path, outcomes in files.items():
             want = outcomes[column] if outcomes[column] is not None else outcomes[0]
             self.assertEqual(read(path), want, path)
-        # No temporary file left anywhere.
-        for folder, _, names in os.walk(self.root + "/t"):
-            for name in names:
-                self.assertNotIn("marlovex~", name)
+        self.assertEqual(temporary_files(self.root + "/t"), [])
 
     def test_xmp_mode_then_all_app_mode(self):
         files = self.make_tree()
@@ -172,11 +176,17 @@ class BatchTest(unittest.TestCase):
         self.assertIn(long_path.encode(), too_long.stderr)
         self.assertEqual(too_long.stdout, b"")
 
-    def test_ctrl_c_stops_the_run(self):
-        for i in range(3000):
-            write("%s/big/%04d.jpg" % (self.root, i), SOI + XMP + IMAGE)
+    def test_ctrl_c_sigterm_and_sighup_stop_the_run(self):
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=number.name):
+                self.stop_a_run_by(number)
+
+    def stop_a_run_by(self, number):
+        big = self.root + "/big-" + number.name
+        for i in range(1500):
+            write("%s/%04d.jpg" % (big, i), SOI + XMP + IMAGE)
         env = dict(os.environ, LANG="C", LC_ALL="")
-        process = subprocess.Popen([BATCH, self.root + "/big"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        process = subprocess.Popen([BATCH, big], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
         lines = []
         while True:
             line = process.stdout.readline()
@@ -184,7 +194,7 @@ class BatchTest(unittest.TestCase):
             lines.append(line)
             if line.startswith(b"XMP removed: "):
                 break
-        process.send_signal(signal.SIGINT)
+        process.send_signal(number)
         # Read through the same buffered reader: communicate() would read the
         # descriptor directly and miss what readline() had already buffered.
         lines.extend(process.stdout.read().splitlines(keepends=True))
@@ -194,11 +204,30 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(err, b"Cancel: Operation canceled\n")
         self.assertEqual(lines[-1], b"Operation canceled.\n")
         converted = sum(1 for line in lines if line.startswith(b"XMP removed: "))
-        self.assertLess(converted, 3000)
-        names = os.listdir(self.root + "/big")
-        self.assertEqual(len(names), 3000)  # no temporary file left
-        untouched = sum(1 for n in names if read(self.root + "/big/" + n) == SOI + XMP + IMAGE)
-        self.assertEqual(untouched, 3000 - converted)
+        self.assertLess(converted, 1500)
+        names = os.listdir(big)
+        self.assertEqual(len(names), 1500)  # no temporary file left
+        untouched = sum(1 for n in names if read(big + "/" + n) == SOI + XMP + IMAGE)
+        self.assertEqual(untouched, 1500 - converted)
+
+    def test_file_size_limit_fails_the_write_not_the_run(self):
+        big = self.root + "/limit/big.jpg"
+        write(big, SOI + XMP + IMAGE * 1200)  # about 2.5 MB
+        write(self.root + "/limit/small.jpg", SOI + XMP + IMAGE)
+        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+        result = run([big, self.root + "/limit/small.jpg"], preexec_fn=limit)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(), "Error: File output error: %s\n" % big)
+        self.assertEqual(read(big), SOI + XMP + IMAGE * 1200)
+        self.assertEqual(read(self.root + "/limit/small.jpg"), SOI + IMAGE)
+        self.assertEqual(temporary_files(self.root + "/limit"), [])
+
+    def test_unwritable_standard_output_fails(self):
+        write(self.root + "/full/x.jpg", SOI + XMP + IMAGE)
+        with open("/dev/full", "wb") as full:
+            result = run([self.root + "/full/x.jpg"], stdout=full, stderr=subprocess.PIPE)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"could not be written", result.stderr)
 
 
 if __name__ == "__main__":

@@ -6,7 +6,8 @@
 // the listing succeeded: one drop pass, then one run. Standard output holds
 // what the log pane would hold at the end; each message box becomes a line
 // "CAPTION: TEXT" on standard error, as if OK had been pressed. Exit status:
-// 0 without a message box, 1 with one, 2 for a usage error.
+// 0 without a message box, 1 with one or when the log could not be written,
+// 2 for a usage error. Ctrl+C, SIGTERM and SIGHUP act as STOP.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -36,12 +37,27 @@ static const char USAGE[] = "usage: marlovex-batch [--all-app] PATH...\n";
 
 static volatile sig_atomic_t s_interrupted = 0;
 
-// Ctrl+C acts as STOP.
-static void OnInterrupt(int)
+// Ctrl+C, SIGTERM and SIGHUP act as STOP: the file in hand is finished (or
+// abandoned, its temporary file removed), nothing after it is begun, and
+// the program ends as after STOP. A STOP is never discarded here: once
+// given, the run does not begin.
+static void OnInterrupt(int number)
 {
     s_interrupted = 1;
     g_cancel.store(1);
+    signal(number, OnInterrupt);
+}
+
+static void CatchSignals()
+{
     signal(SIGINT, OnInterrupt);
+#ifndef _WIN32
+    signal(SIGTERM, OnInterrupt);
+    signal(SIGHUP, OnInterrupt);
+    // A file-size limit (ulimit -f) makes a write fail, which the rewrite
+    // reports, instead of killing the program half-way.
+    signal(SIGXFSZ, SIG_IGN);
+#endif
 }
 
 // English unless the locale (LC_ALL, then LC_MESSAGES, then LANG) is
@@ -50,7 +66,7 @@ static void OnInterrupt(int)
 static int PickLanguage()
 {
 #ifdef _WIN32
-    return GetUserDefaultLCID() == 1041 ? 1 : 0;
+    return LanguageForLocale(GetUserDefaultLCID());
 #else
     const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
     for (const char* name : names) {
@@ -119,9 +135,9 @@ int main(int argc, char** argv)
                 fprintf(stderr, "marlovex-batch: cannot make %s absolute\n", arg);
                 return 2;
             }
-            if (absolute.size() >= DROP_PATH_CAPACITY) {
+            if (absolute.size() > PLAT_PATH_LENGTH) {
                 fprintf(stderr, "marlovex-batch: path too long (at most %u bytes): %s\n",
-                        (unsigned)(DROP_PATH_CAPACITY - 1), absolute.c_str());
+                        (unsigned)PLAT_PATH_LENGTH, absolute.c_str());
                 return 2;
             }
             paths.push_back(absolute);
@@ -154,7 +170,7 @@ int main(int argc, char** argv)
     g_language = PickLanguage();
     g_reportStream = stderr;  // standard output holds the log alone
     BatchSetAllApp(allApp);
-    signal(SIGINT, OnInterrupt);
+    CatchSignals();
 
     std::vector<const char*> items;
     for (const std::string& path : paths) {
@@ -165,12 +181,17 @@ int main(int argc, char** argv)
     // The drop pass; its log is held back until it ends, since it may clear
     // the log again (a drive root among the items).
     g_pendingDrop = &drop;
-    WorkerCycle(BatchDialog());
+    WorkerDropPass(BatchDialog());
     BatchFlushLog();
     if (!s_interrupted && g_itemCount.load() > 0 && BatchStartEnabled()) {
+        // WorkerRun keeps a STOP that comes now (unlike a whole cycle, it does
+        // not clear g_cancel first), so the run then walks nothing.
         g_startRequested = 1;
-        WorkerCycle(BatchDialog());
+        WorkerRun(BatchDialog());
     }
-    fflush(stdout);
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(stderr, "marlovex-batch: the log could not be written to standard output\n");
+        return 1;
+    }
     return BatchBoxShown() ? 1 : 0;
 }

@@ -4,15 +4,23 @@
 #include <cstring>
 
 #include "core/Catalogue.h"
-#include "platform/Platform.h"
+#include "core/Convert.h"
+#include "core/Walk.h"
 #include "platform/Ui.h"
-#include "support/Walk.h"
 
-char g_items[DROP_SLOT_COUNT][DROP_SLOT_SIZE];
+char g_items[DROP_SLOT_COUNT][PLAT_PATH_LENGTH + 1];
 std::atomic<void*> g_pendingDrop{nullptr};
 std::atomic<int> g_startRequested{0};
+std::atomic<int> g_cancel{0};
 std::atomic<int> g_itemCount{0};
 std::atomic<int> g_workerQuit{0};
+
+// The run in progress, kept by the worker thread alone: its mode, the bytes
+// removed so far (held at 2147483647 rather than overflowing its signed 32
+// bits) and whether any file was rewritten.
+static int s_allApp;
+static int32_t s_totalRemoved;
+static int s_anyConverted;
 
 // What the worker last asked of START and STOP. Both begin disabled, as the
 // dialog creates them; a request that changes nothing is not sent, which
@@ -39,10 +47,37 @@ static void SetButton(void* dialog, int id, int enable)
 }
 
 //----------------------------------------------------------------------------
-// DropPass - stores the dropped items in the drop list and lists the JPEG
-// files under them. A drive root or an item that cannot be listed empties
-// the list and leaves START disabled; STOP empties it too.
-static void DropPass(void* dialog)
+// The walk callbacks. STOP is looked at before each file, so it takes
+// effect at the next file; the file in hand is always finished.
+static int ListStep(const char* path)
+{
+    if (g_cancel.load()) {
+        return 0;
+    }
+    LogTick();
+    ListCandidate(path);
+    return 1;
+}
+
+static int ConvertStep(const char* path)
+{
+    if (g_cancel.load()) {
+        return 0;
+    }
+    LogTick();
+    int32_t removed = ConvertFile(path, s_allApp);
+    if (removed >= 0) {
+        s_totalRemoved = removed > INT32_MAX - s_totalRemoved ? INT32_MAX : s_totalRemoved + removed;
+        s_anyConverted = 1;
+    }
+    return 1;
+}
+
+//----------------------------------------------------------------------------
+// WorkerDropPass - stores the dropped items in the drop list and lists the
+// JPEG files under them. A drive root or an item that cannot be listed
+// empties the list and leaves START disabled; STOP empties it too.
+void WorkerDropPass(void* dialog)
 {
     int failed = 0;
     SetButton(dialog, IDC_START, 0);
@@ -59,8 +94,8 @@ static void DropPass(void* dialog)
     g_itemCount = (int)count;
     int stored = 0;
     for (int i = 0; i < g_itemCount.load() && !g_cancel.load(); i++) {
-        uint32_t length = DropItemPath(drop, (uint32_t)i, g_items[i], DROP_PATH_CAPACITY);
-        if (length >= DROP_PATH_CAPACITY) {
+        uint32_t length = DropItemPath(drop, (uint32_t)i, g_items[i], PLAT_PATH_LENGTH + 1);
+        if (length > PLAT_PATH_LENGTH) {
             // Cut short, the path could name another folder: refuse the item.
             memset(g_items[i], 0, sizeof(g_items[i]));
             g_itemCount = 0;
@@ -77,7 +112,7 @@ static void DropPass(void* dialog)
             break;
         }
         stored = i + 1;
-        int result = WalkPath(g_items[i], ListCandidate);
+        int result = WalkPath(g_items[i], ListStep);
         if (result == WALK_INVALID) {
             g_itemCount = 0;
             ShowOwned(dialog, MSG_INVALID_ITEMS, MSG_ERROR_CAPTION);
@@ -104,23 +139,23 @@ static void DropPass(void* dialog)
 }
 
 //----------------------------------------------------------------------------
-// Run - converts every file under every stored item, with a summary after
-// each item. STOP is possible while the first item is walked.
-static void Run(void* dialog)
+// WorkerRun - converts every file under every stored item, with a summary
+// after each item. STOP is possible while the first item is walked.
+void WorkerRun(void* dialog)
 {
-    g_totalRemoved = 0;
-    g_allAppMode = UiIsChecked(dialog, IDC_ALLAPP) ? 1 : 0;
+    s_totalRemoved = 0;
+    s_allApp = UiIsChecked(dialog, IDC_ALLAPP) ? 1 : 0;
     SetButton(dialog, IDC_START, 0);
     SetButton(dialog, IDC_STOP, 1);
     AppendStatus(MSG_STARTED, "\r\n");
-    g_anyConverted = 0;
+    s_anyConverted = 0;
     for (int i = 0; i < g_itemCount.load() && !g_cancel.load(); i++) {
-        int result = WalkPath(g_items[i], ConvertFile);
+        int result = WalkPath(g_items[i], ConvertStep);
         SetButton(dialog, IDC_STOP, 0);
         if (result == WALK_OK) {
-            if (g_anyConverted.load()) {
+            if (s_anyConverted) {
                 AppendStatus(MSG_COMPLETED, "\r\n");
-                AppendByteCount(1, g_totalRemoved.load());
+                AppendByteCount(1, s_totalRemoved);
             } else {
                 AppendLog(Msg(MSG_NOTHING_CONVERTED));
             }
@@ -138,14 +173,16 @@ static void Run(void* dialog)
     SetButton(dialog, IDC_STOP, 0);
 }
 
+// The close sequence sets g_workerQuit: from then on nothing new begins, so
+// a drop that arrives or a START pressed during the close is never taken up.
 void WorkerCycle(void* dialog)
 {
     g_cancel = 0;  // a STOP while idle is discarded
-    if (g_pendingDrop.load() != nullptr) {
-        DropPass(dialog);
+    if (g_pendingDrop.load() != nullptr && !g_workerQuit.load()) {
+        WorkerDropPass(dialog);
     }
-    if (g_startRequested.load()) {
-        Run(dialog);
+    if (g_startRequested.load() && !g_workerQuit.load()) {
+        WorkerRun(dialog);
     }
 }
 
