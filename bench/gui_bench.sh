@@ -11,14 +11,12 @@ source "$root/scripts/host.sh"
 bash "$root/scripts/install-deps.sh" build windows wine
 cmake -S "$root" -B "$root/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$root/build/bench" --target marlovex-batch >/dev/null
-build="$root/build/windows"
-toolchain="$root/cmake/toolchain-i686-w64-mingw32.cmake"
-if ! host_runs_i386; then
+windows_build "$root"
+if [ "$WINDOWS_BUILD" != "$root/build/windows" ]; then
   echo "This host cannot execute 32-bit x86 code: timing the x86-64 build under wine64." >&2
-  build="$root/build/windows64"
-  toolchain="$root/cmake/toolchain-x86_64-w64-mingw32.cmake"
 fi
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target marlovex marlovex-e2e-driver >/dev/null
-/usr/bin/python3 "$root/bench/gui_bench.py" --exe "$build/marlovex.exe" --driver "$build/marlovex-e2e-driver.exe" \
-  --batch "$root/build/bench/marlovex-batch" "$@"
+cmake -S "$root" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$WINDOWS_TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
+  >/dev/null
+cmake --build "$WINDOWS_BUILD" --target marlovex marlovex-batch marlovex-e2e-driver >/dev/null
+/usr/bin/python3 "$root/bench/gui_bench.py" --exe "$WINDOWS_BUILD/marlovex.exe" \
+  --driver "$WINDOWS_BUILD/marlovex-e2e-driver.exe" --batch "$root/build/bench/marlovex-batch" "$@"

@@ -6,6 +6,19 @@
 # runs a 93-byte i386 program (an ELF header, one program header and the
 # code of exit(42)) that needs no library, so it answers the same before and
 # after anything is installed.
+# windows_build ROOT: the Windows build this host can run, in WINDOWS_BUILD
+# (its build folder) and WINDOWS_TOOLCHAIN: the 32-bit product, or where
+# 32-bit code cannot run the same sources for x86-64, under wine64.
+windows_build() {
+  if host_runs_i386; then
+    WINDOWS_BUILD="$1/build/windows"
+    WINDOWS_TOOLCHAIN="$1/cmake/toolchain-i686-w64-mingw32.cmake"
+  else
+    WINDOWS_BUILD="$1/build/windows64"
+    WINDOWS_TOOLCHAIN="$1/cmake/toolchain-x86_64-w64-mingw32.cmake"
+  fi
+}
+
 host_runs_i386() {
   local probe status
   probe=$(mktemp "${TMPDIR:-/tmp}/marlovex-i386-XXXXXX") || return 1

@@ -28,14 +28,11 @@ MSG
 fi
 
 bash "$root/scripts/install-deps.sh" windows wine >&2
-build="$root/build/windows"
-toolchain="$root/cmake/toolchain-i686-w64-mingw32.cmake"
-if ! host_runs_i386; then
+windows_build "$root"
+if [ "$WINDOWS_BUILD" != "$root/build/windows" ]; then
   echo "This host cannot execute 32-bit x86 code: running the x86-64 build of marlovex.exe under wine64." >&2
-  build="$root/build/windows64"
-  toolchain="$root/cmake/toolchain-x86_64-w64-mingw32.cmake"
 fi
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target marlovex >/dev/null
+cmake -S "$root" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$WINDOWS_TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$WINDOWS_BUILD" --target marlovex >/dev/null
 export WINEDEBUG="${WINEDEBUG:--all}"
-exec wine "$build/marlovex.exe"
+exec wine "$WINDOWS_BUILD/marlovex.exe"

@@ -163,6 +163,8 @@ constexpr uint32_t PLAT_WRITE_BLOCK = 65536;
 // PlatNextWriteBlock - size of the next write of `left` bytes to a file that
 // holds `written` bytes: at most 64 KiB, ending on a 64 KiB boundary.
 uint32_t PlatNextWriteBlock(int64_t written, uint32_t left);
+// PlatInitFile - a file in hand with nothing open.
+void PlatInitFile(PlatFile* file);
 // PlatFailLoad - the message line and report of a failed load, then -1.
 int32_t PlatFailLoad(const char* message);
 

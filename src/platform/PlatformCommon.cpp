@@ -46,6 +46,18 @@ uint32_t PlatNextWriteBlock(int64_t written, uint32_t left)
     return left < room ? left : room;
 }
 
+// Nothing open, nothing held (INVALID_HANDLE_VALUE is -1 too).
+void PlatInitFile(PlatFile* file)
+{
+    file->folder = -1;
+    file->handle = -1;
+    file->name = nullptr;
+    file->id.volume = file->id.file = 0;
+    file->size = file->modified = 0;
+    file->mode = file->owner = file->group = file->links = 0;
+    file->writable = 0;
+}
+
 int32_t PlatFailLoad(const char* message)
 {
     ReportLine(message);

@@ -136,17 +136,6 @@ int PlatGetFolderId(const char* path, PlatFileId* id)
 
 //----------------------------------------------------------------------------
 // The file in hand.
-static void InitFile(PlatFile* file)
-{
-    file->folder = -1;
-    file->handle = -1;
-    file->name = nullptr;
-    file->id.volume = file->id.file = 0;
-    file->size = file->modified = 0;
-    file->mode = file->owner = file->group = file->links = 0;
-    file->writable = 0;
-}
-
 void PlatCloseFile(PlatFile* file)
 {
     if (file->handle >= 0) {
@@ -221,7 +210,7 @@ static int ReadExactly(int fd, unsigned char* block, int32_t size)
 
 int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buffer)
 {
-    InitFile(file);
+    PlatInitFile(file);
     struct stat entry;
     if (!OpenFolderOf(path, file) || fstatat((int)file->folder, file->name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
         PlatCloseFile(file);

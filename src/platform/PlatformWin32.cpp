@@ -94,17 +94,6 @@ int PlatGetFolderId(const char* path, PlatFileId* id)
 // programs may read it meanwhile, but not write, rename or delete it: a
 // program that is writing the photo keeps it from being opened with write
 // access, and the rewrite then refuses it ("Can't open: ").
-static void InitFile(PlatFile* file)
-{
-    file->folder = -1;
-    file->handle = (intptr_t)INVALID_HANDLE_VALUE;
-    file->name = nullptr;
-    file->id.volume = file->id.file = 0;
-    file->size = file->modified = 0;
-    file->mode = file->owner = file->group = file->links = 0;
-    file->writable = 0;
-}
-
 void PlatCloseFile(PlatFile* file)
 {
     if ((HANDLE)file->handle != INVALID_HANDLE_VALUE) {
@@ -130,7 +119,7 @@ static int ReadExactly(HANDLE handle, unsigned char* block, int32_t size)
 
 int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buffer)
 {
-    InitFile(file);
+    PlatInitFile(file);
     // The read-only attribute is tested first: Windows refuses such a file
     // for writing anyway, but Wine running as root would open it.
     DWORD attributes = GetFileAttributesA(path);
