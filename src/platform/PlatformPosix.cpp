@@ -262,6 +262,7 @@ int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buff
     *buffer = block;
     return (int32_t)status.st_size;
 }
+
 //----------------------------------------------------------------------------
 // Safe replacement, through the folder and name of the file in hand.
 static void ReleaseReplace(PlatReplace* replace)
