@@ -89,10 +89,10 @@ struct PlatFile {
     intptr_t handle;   // the file, open for reading; -1 when none
     char* name;        // tracked block: POSIX, the entry's name in the folder;
                        // Windows, the path (links are resolved by the system)
-    PlatFileId id;     // the file read
-    int64_t size;      // its size and modification time (ns) when it was read
-    int64_t modified;
-    uint32_t mode;     // POSIX: permission bits, owner, group, number of links
+    PlatFileId id;     // POSIX: the file read, its size and modification
+    int64_t size;      // time (ns) when it was read, its permission bits,
+    int64_t modified;  // owner, group and number of links
+    uint32_t mode;
     uint32_t owner;
     uint32_t group;
     uint32_t links;

@@ -142,20 +142,15 @@ int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buff
         return PlatFailLoad("Can't Open File");
     }
     file->handle = (intptr_t)handle;
-    BY_HANDLE_FILE_INFORMATION info;
-    LARGE_INTEGER size;
     // Sizes are signed 32-bit counts: a file of 2 GiB or more has no size
-    // that the callers could use. Only a plain disk file is read.
-    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
-        !GetFileSizeEx(handle, &size) || size.QuadPart > INT32_MAX) {
+    // that the callers could use. Only a plain disk file is read. Held
+    // without write sharing, the file cannot change until the replacement,
+    // so its identity need not be checked again.
+    LARGE_INTEGER size;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size) || size.QuadPart > INT32_MAX) {
         PlatCloseFile(file);
         return PlatFailLoad("Can't Get File Size");
     }
-    file->id.volume = info.dwVolumeSerialNumber;
-    file->id.file = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
-    file->size = size.QuadPart;
-    file->modified = ((int64_t)info.ftLastWriteTime.dwHighDateTime << 32) | info.ftLastWriteTime.dwLowDateTime;
-    file->links = info.nNumberOfLinks;
     file->name = FormatText("%s", path);
     unsigned char* block = (unsigned char*)TrackedAlloc((size_t)size.QuadPart);
     if (file->name == nullptr || block == nullptr) {
@@ -191,8 +186,8 @@ static void ReleaseReplace(PlatReplace* replace)
 static char* TemporaryPath(const char* path, unsigned number)
 {
     const char* slash = strrchr(path, '\\');
-    int folderLength = slash ? (int)(slash - path) : 0;
-    char* temp = FormatText("%.*s\\~marlovex%u.tmp", folderLength, path, number);
+    int folderLength = slash ? (int)(slash - path) + 1 : 0;  // with its separator
+    char* temp = FormatText("%.*s~marlovex%u.tmp", folderLength, path, number);
     if (temp == nullptr || strlen(temp) < MAX_PATH) {
         return temp;
     }
