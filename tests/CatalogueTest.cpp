@@ -1,6 +1,5 @@
 // Tests of the message catalogue and the log's line shapes.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <cstdio>
 #include <string>
@@ -10,54 +9,13 @@
 #include "platform/Ui.h"
 #include "support/Track.h"
 
-static std::string ToCp932(const std::string& utf8)
-{
-    iconv_t convert = iconv_open("CP932", "UTF-8");
-    if (convert == (iconv_t)-1) {
-        return "<no CP932 converter>";
-    }
-    std::string out(utf8.size() * 2 + 16, '\0');
-    char* in = const_cast<char*>(utf8.data());
-    size_t inLeft = utf8.size();
-    char* to = &out[0];
-    size_t outLeft = out.size();
-    size_t done = iconv(convert, &in, &inLeft, &to, &outLeft);
-    iconv_close(convert);
-    if (done == (size_t)-1) {
-        return "<not convertible>";
-    }
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
-static std::string Escaped(const std::string& bytes)
-{
-    std::string out;
-    for (unsigned char c : bytes) {
-        char octal[8];
-        snprintf(octal, sizeof(octal), "\\%03o", c);
-        out += c >= 0x80 ? std::string(octal) : std::string(1, (char)c);
-    }
-    return out;
-}
-
 TEST(Catalogue, EveryEntryHasBothTexts)
 {
     for (int id = 0; id < MSG_COUNT; id++) {
         SCOPED_TRACE(id);
         ASSERT_NE(g_catalogueUtf8[id][0], nullptr);
         ASSERT_NE(g_catalogueUtf8[id][1], nullptr);
-        ASSERT_NE(g_catalogueCp932[id], nullptr);
         EXPECT_GT(strlen(g_catalogueUtf8[id][0]), 0u);
-    }
-}
-
-TEST(Catalogue, WindowsJapaneseIsTheCodePage932FormOfEveryText)
-{
-    for (int id = 0; id < MSG_COUNT; id++) {
-        std::string expected = ToCp932(g_catalogueUtf8[id][1]);
-        EXPECT_EQ(std::string(g_catalogueCp932[id]), expected)
-            << "entry " << id << " should be \"" << Escaped(expected) << "\"";
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "core/Catalogue.h"
 #include "platform/Ui.h"
+#include "support/Track.h"
 
 static std::mutex s_lock;
 static std::string s_log;
@@ -161,17 +162,10 @@ uint32_t DropItemCount(void* drop)
     return (uint32_t)((FakeDrop*)drop)->paths.size();
 }
 
-uint32_t DropItemPath(void* drop, uint32_t index, char* buffer, uint32_t capacity)
+char* DropItemPath(void* drop, uint32_t index)
 {
     FakeDrop* fake = (FakeDrop*)drop;
-    if (index >= fake->paths.size()) {
-        return 0;
-    }
-    const std::string& path = fake->paths[index];
-    if (path.size() < capacity) {
-        memcpy(buffer, path.c_str(), path.size() + 1);
-    }
-    return (uint32_t)path.size();
+    return index < fake->paths.size() ? FormatText("%s", fake->paths[index].c_str()) : nullptr;
 }
 
 void DropRelease(void* drop)

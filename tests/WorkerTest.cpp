@@ -352,13 +352,18 @@ TEST_F(WorkerTest, OnlyTheFirst256ItemsAreTaken)
     EXPECT_EQ(log.find(a + "/1256.jpg"), std::string::npos);
 }
 
-TEST_F(WorkerTest, PathTooLongForItsSlotIsRefused)
+// An item is kept whole, however long, and walked like any other.
+TEST_F(WorkerTest, ItemPastMaxPathIsWalked)
 {
-    FakeDrop drop{{"/" + std::string(259, 'x')}};
+    std::string deep = root;
+    while (deep.size() < 300) {
+        deep += "/" + std::string(40, 'd');
+        mkdir(deep.c_str(), 0755);
+    }
+    WriteBytes(deep + "/x.jpg", Xmp());
+    FakeDrop drop{{deep}};
     DropAndWait(&drop);
-    auto boxes = FakeBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Found invalid files/folders");
-    EXPECT_EQ(g_itemCount.load(), 0);
-    EXPECT_EQ(FakeControlEnabled(IDC_START), 0);
+    EXPECT_EQ(FakeBoxes().size(), 0u);
+    EXPECT_EQ(FakeLogText(), deep + "/x.jpg\r\n");
+    EXPECT_EQ(g_itemCount.load(), 1);
 }

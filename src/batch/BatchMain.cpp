@@ -16,10 +16,10 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <direct.h>
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
+#include <shellapi.h>
+
+#include "platform/WinText.h"
 #else
 #include <unistd.h>
 #endif
@@ -79,21 +79,47 @@ static int PickLanguage()
 #endif
 }
 
-static int IsAbsolute(const std::string& path)
-{
 #ifdef _WIN32
-    return (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) ||
-           (path.size() >= 2 && path[0] == '\\' && path[1] == '\\');
-#else
-    return !path.empty() && path[0] == '/';
-#endif
+// The command line as the system holds it, in UTF-16, each argument in
+// UTF-8 (`args`) and as it came (`wide`): the narrow argv would have gone
+// through the ANSI code page. 0 when it cannot be had.
+static int CommandLine(std::vector<std::string>* args, std::vector<std::wstring>* wide)
+{
+    int count = 0;
+    wchar_t** list = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (list == nullptr) {
+        return 0;
+    }
+    int ok = 1;
+    for (int i = 0; i < count; i++) {
+        char* utf8 = WinNarrow(list[i], nullptr);
+        ok = ok && utf8 != nullptr;
+        args->push_back(utf8 ? utf8 : "");
+        wide->push_back(list[i]);
+        WinFree(utf8);
+    }
+    LocalFree(list);
+    return ok;
 }
 
-// A dropped path is always a full path: a relative one is made absolute
-// from the current folder.
-static int MakeAbsolute(const char* path, std::string* out)
+// A path as a dropped one: full, its '/' turned into '\\', "." and ".."
+// resolved from the current folder, in UTF-8.
+static int MakeAbsolute(const std::wstring& path, std::string* out)
 {
-    if (IsAbsolute(path)) {
+    char* full = WinFullPath(path.c_str());
+    if (full == nullptr) {
+        return 0;
+    }
+    *out = full;
+    WinFree(full);
+    return 1;
+}
+#else
+// A path as a dropped one: a relative path is made absolute from the
+// current folder.
+static int MakeAbsolute(const std::string& path, std::string* out)
+{
+    if (!path.empty() && path[0] == '/') {
         *out = path;
         return 1;
     }
@@ -102,53 +128,65 @@ static int MakeAbsolute(const char* path, std::string* out)
         return 0;
     }
     *out = folder.data();
-    if (out->empty() || out->back() != PLAT_SEPARATOR) {
-        *out += PLAT_SEPARATOR;
+    if (out->empty() || out->back() != '/') {
+        *out += '/';
     }
     *out += path;
     return 1;
 }
+#endif
 
 int main(int argc, char** argv)
 {
+    std::vector<std::string> args;
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    std::vector<std::wstring> wide;
+    if (!CommandLine(&args, &wide)) {
+        BatchPrint(stderr, "marlovex-batch: the command line cannot be read\n");
+        return 2;
+    }
+#else
+    args.assign(argv, argv + argc);
+#endif
     int allApp = 0;
     std::vector<std::string> paths;
     int options = 1;
-    for (int i = 1; i < argc; i++) {
-        const char* arg = argv[i];
+    for (size_t i = 1; i < args.size(); i++) {
+        const char* arg = args[i].c_str();
         if (options && strcmp(arg, "--") == 0) {
             options = 0;
         } else if (options && strcmp(arg, "--all-app") == 0) {
             allApp = 1;
         } else if (options && (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0)) {
-            fputs(USAGE, stdout);
-            fputs("Removes the XMP segment (or, with --all-app, every APP segment but Adobe's\n"
-                  "colour segment) that follows the start of each JPEG file under the PATHs.\n",
-                  stdout);
+            BatchPrint(stdout, USAGE);
+            BatchPrint(stdout, "Removes the XMP segment (or, with --all-app, every APP segment but Adobe's\n"
+                               "colour segment) that follows the start of each JPEG file under the PATHs.\n");
             return 0;
         } else if (options && arg[0] == '-' && arg[1] != '\0') {
-            fprintf(stderr, "marlovex-batch: unknown option %s\n%s", arg, USAGE);
+            BatchPrint(stderr, ("marlovex-batch: unknown option " + args[i] + "\n" + USAGE).c_str());
             return 2;
         } else {
             std::string absolute;
-            if (!MakeAbsolute(arg, &absolute)) {
-                fprintf(stderr, "marlovex-batch: cannot make %s absolute\n", arg);
-                return 2;
-            }
-            if (absolute.size() > PLAT_PATH_LENGTH) {
-                fprintf(stderr, "marlovex-batch: path too long (at most %u bytes): %s\n",
-                        (unsigned)PLAT_PATH_LENGTH, absolute.c_str());
+#ifdef _WIN32
+            int made = MakeAbsolute(wide[i], &absolute);
+#else
+            int made = MakeAbsolute(args[i], &absolute);
+#endif
+            if (!made) {
+                BatchPrint(stderr, ("marlovex-batch: cannot make " + args[i] + " absolute\n").c_str());
                 return 2;
             }
             paths.push_back(absolute);
         }
     }
     if (paths.empty()) {
-        fputs(USAGE, stderr);
+        BatchPrint(stderr, USAGE);
         return 2;
     }
     if (paths.size() > (size_t)DROP_SLOT_COUNT) {
-        fprintf(stderr, "marlovex-batch: at most %d paths at once\n", DROP_SLOT_COUNT);
+        BatchPrint(stderr, ("marlovex-batch: at most " + std::to_string(DROP_SLOT_COUNT) + " paths at once\n").c_str());
         return 2;
     }
 
@@ -161,10 +199,7 @@ int main(int argc, char** argv)
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
 #endif
-#ifdef _WIN32
-    // The log's own "\r\n" goes out as it is, not as "\r\r\n".
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
+    BatchSetUpOutput();
     // Lines reach a pipe as they are logged, so progress can be followed.
     setvbuf(stdout, nullptr, _IOLBF, 4096);
     g_language = PickLanguage();
@@ -190,7 +225,7 @@ int main(int argc, char** argv)
         WorkerRun(BatchDialog());
     }
     if (fflush(stdout) != 0 || ferror(stdout)) {
-        fprintf(stderr, "marlovex-batch: the log could not be written to standard output\n");
+        BatchPrint(stderr, "marlovex-batch: the log could not be written to standard output\n");
         return 1;
     }
     return BatchBoxShown() ? 1 : 0;

@@ -5,7 +5,16 @@
 #include <cstring>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include "platform/WinText.h"
+#endif
+
 #include "platform/Ui.h"
+#include "support/Track.h"
 
 static int s_dialog;           // its address is the dialog token
 static int s_allApp;
@@ -34,12 +43,49 @@ int BatchBoxShown()
     return s_boxShown;
 }
 
-// On Linux a line ends in "\n"; on Windows the log's "\r\n" stays (standard
-// output is in binary mode there, so it is not doubled).
+#ifdef _WIN32
+// Whether standard output and standard error are consoles.
+static int s_console[2];
+
+static int IsConsole(FILE* stream)
+{
+    DWORD mode;
+    return GetConsoleMode((HANDLE)_get_osfhandle(_fileno(stream)), &mode) != 0;
+}
+#endif
+
+void BatchSetUpOutput()
+{
+#ifdef _WIN32
+    // The log's own "\r\n" goes out as it is, not as "\r\r\n".
+    _setmode(_fileno(stdout), _O_BINARY);
+    s_console[0] = IsConsole(stdout);
+    s_console[1] = IsConsole(stderr);
+#endif
+}
+
+// A console on Windows takes the text in UTF-16, whatever its code page;
+// anything else (a file, a pipe) gets the UTF-8 bytes, as on Linux.
+void BatchPrint(FILE* stream, const char* text)
+{
+#ifdef _WIN32
+    wchar_t* wide = s_console[stream == stderr] ? WinWiden(text) : nullptr;
+    if (wide != nullptr) {
+        fflush(stream);
+        DWORD written;
+        WriteConsoleW((HANDLE)_get_osfhandle(_fileno(stream)), wide, (DWORD)wcslen(wide), &written, nullptr);
+        WinFree(wide);
+        return;
+    }
+#endif
+    fputs(text, stream);
+}
+
+// On Linux a line ends in "\n"; on Windows the log's "\r\n" stays.
 static void WriteOut(const char* text)
 {
 #ifdef _WIN32
-    fwrite(text, 1, strlen(text), stdout);
+    BatchPrint(stdout, text);
 #else
     for (const char* at = text; *at; at++) {
         if (!(at[0] == '\r' && at[1] == '\n')) {
@@ -91,7 +137,7 @@ void UiMessageBox(void*, const char* text, const char* caption)
         length--;
     }
     fflush(stdout);
-    fprintf(stderr, "%s: %.*s\n", caption, (int)length, text);
+    BatchPrint(stderr, (std::string(caption) + ": " + std::string(text, length) + "\n").c_str());
     fflush(stderr);
     s_boxShown = 1;
 }
@@ -101,17 +147,11 @@ uint32_t DropItemCount(void* drop)
     return ((BatchDrop*)drop)->count;
 }
 
-uint32_t DropItemPath(void* drop, uint32_t index, char* buffer, uint32_t capacity)
+// The paths are full already (BatchMain.cpp made them so).
+char* DropItemPath(void* drop, uint32_t index)
 {
     BatchDrop* batch = (BatchDrop*)drop;
-    if (index >= batch->count) {
-        return 0;
-    }
-    size_t length = strlen(batch->paths[index]);
-    if (length < capacity) {
-        memcpy(buffer, batch->paths[index], length + 1);
-    }
-    return (uint32_t)length;
+    return index < batch->count ? FormatText("%s", batch->paths[index]) : nullptr;
 }
 
 void DropRelease(void*)

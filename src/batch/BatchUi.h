@@ -3,12 +3,20 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // A drop made of the command line's paths.
 struct BatchDrop {
     const char* const* paths;
     uint32_t count;
 };
+
+// BatchSetUpOutput - prepares standard output and standard error for
+// BatchPrint; called once before anything is written.
+void BatchSetUpOutput();
+// BatchPrint - writes the UTF-8 text `text` to `stream` (stdout or stderr):
+// a Windows console gets it as UTF-16, anything else gets the bytes.
+void BatchPrint(FILE* stream, const char* text);
 
 // The token the worker gets as its dialog.
 void* BatchDialog();

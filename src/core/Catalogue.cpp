@@ -10,7 +10,7 @@
 
 int g_language = 0;
 
-// English and Japanese, as UTF-8 source text.
+// English and Japanese, in UTF-8 as every text inside the tool.
 const char* const g_catalogueUtf8[MSG_COUNT][2] = {
     /* MSG_CANT_OPEN */ {"Can't open: ", u8"ファイルが開けません: "},
     /* MSG_ERROR_CAPTION */ {"Error", u8"エラー"},
@@ -36,33 +36,6 @@ const char* const g_catalogueUtf8[MSG_COUNT][2] = {
     /* MSG_NOTE */ {"Note:\r\nIf you check 'Remove all APP headers' option, the all privacy information will be removed.\r\nIf you uncheck the option, only XMP header which may prevent rotation of the picture will be removed.", u8"※「全 APP ヘッダの削除」オプションをチェックした場合、全てのプライバシー情報が削除されます。\r\nもしチェックしなかった場合、画像回転を妨げる可能性のある XMP ヘッダのみを削除します。"},
 };
 
-// The Japanese column in code page 932, for the Windows build. A unit test
-// checks every entry against the conversion of the UTF-8 text above.
-const char* const g_catalogueCp932[MSG_COUNT] = {
-    /* MSG_CANT_OPEN */ "\203t\203@\203C\203\213\202\252\212J\202\257\202\334\202\271\202\361: ",
-    /* MSG_ERROR_CAPTION */ "\203G\203\211\201[",
-    /* MSG_FILE_OUTPUT_ERROR */ "\203t\203@\203C\203\213\217o\227\315\203G\203\211\201[: ",
-    /* MSG_APP_REMOVED */ "APP\203w\203b\203_\215\355\217\234: ",
-    /* MSG_XMP_REMOVED */ "XMP \215\355\217\234: ",
-    /* MSG_CANT_READ */ "\223\307\202\335\215\236\202\335\203G\203\211\201[: ",
-    /* MSG_TOO_SMALL */ "\203t\203@\203C\203\213\203T\203C\203Y\210\331\217\355: ",
-    /* MSG_HEADER_BROKEN */ "\203w\203b\203_\210\331\217\355: ",
-    /* MSG_NO_APP */ "APP\203w\203b\203_\202\310\202\265: ",
-    /* MSG_NO_XMP */ "XMP\202\310\202\265: ",
-    /* MSG_ROOT_FOLDER */ "\203\213\201[\203g\203t\203H\203\213\203_\202\315\203h\203\215\203b\203v\202\305\202\253\202\334\202\271\202\361",
-    /* MSG_INVALID_ITEMS */ "\226\263\214\370\202\310\203t\203@\203C\203\213\201E\203t\203H\203\213\203_\202\252\202\240\202\350\202\334\202\267",
-    /* MSG_CANCELED */ "\203L\203\203\203\223\203Z\203\213\202\265\202\334\202\265\202\275",
-    /* MSG_CANCEL_CAPTION */ "\203L\203\203\203\223\203Z\203\213",
-    /* MSG_STARTED */ "\212J\216n\202\265\202\334\202\265\202\275",
-    /* MSG_COMPLETED */ "\212\256\227\271\202\265\202\334\202\265\202\275",
-    /* MSG_NOTHING_CONVERTED */ "\203R\203\223\203o\201[\203g\221\316\217\333\202\314\203t\203@\203C\203\213\202\315\202\240\202\350\202\334\202\271\202\361\r\n",
-    /* MSG_DROP_PROMPT */ "JPEG \203t\203@\203C\203\213\202\342\201AJPEG \203t\203@\203C\203\213\202\252\223\374\202\301\202\304\202\242\202\351\203t\203H\203\213\203_\202\360\203h\203\211\203b\203O\201\225\203h\203\215\203b\203v\202\265\202\304\202\255\202\276\202\263\202\242\r\n\r\n\r\n",
-    /* MSG_BYTES_REMOVED */ "\203o\203C\203g\202\314\203f\201[\203^\202\252\215\355\217\234\202\263\202\352\202\334\202\265\202\275",
-    /* MSG_TOTAL */ "\215\207\214v",
-    /* MSG_FILE_VANISHED */ "\214\263\203t\203@\203C\203\213\202\252\215\355\217\234\202\263\202\352\202\304\202\242\202\334\202\267\r\n",
-    /* MSG_NOTE */ "\201\246\201u\221S APP \203w\203b\203_\202\314\215\355\217\234\201v\203I\203v\203V\203\207\203\223\202\360\203`\203F\203b\203N\202\265\202\275\217\352\215\207\201A\221S\202\304\202\314\203v\203\211\203C\203o\203V\201[\217\356\225\361\202\252\215\355\217\234\202\263\202\352\202\334\202\267\201B\r\n\202\340\202\265\203`\203F\203b\203N\202\265\202\310\202\251\202\301\202\275\217\352\215\207\201A\211\346\221\234\211\361\223]\202\360\226W\202\260\202\351\211\302\224\\\220\253\202\314\202\240\202\351 XMP \203w\203b\203_\202\314\202\335\202\360\215\355\217\234\202\265\202\334\202\267\201B",
-};
-
 int LanguageForLocale(uint32_t lcid)
 {
     return lcid == LOCALE_JAPANESE ? 1 : 0;
@@ -70,14 +43,7 @@ int LanguageForLocale(uint32_t lcid)
 
 const char* Msg(int id)
 {
-    if (g_language == 1) {
-#ifdef _WIN32
-        return g_catalogueCp932[id];
-#else
-        return g_catalogueUtf8[id][1];
-#endif
-    }
-    return g_catalogueUtf8[id][0];
+    return g_catalogueUtf8[id][g_language == 1 ? 1 : 0];
 }
 
 //----------------------------------------------------------------------------

@@ -41,11 +41,9 @@ constexpr uint32_t LOCALE_JAPANESE = 1041;
 // LOCALE_JAPANESE, English for any other.
 int LanguageForLocale(uint32_t lcid);
 
-// The catalogue: entry[g_language]. Windows texts are in the ANSI code
-// page, so the Japanese column there is code page 932; elsewhere narrow
-// strings are UTF-8 and so is the Japanese column.
+// The catalogue: entry[g_language], in UTF-8 on every platform (the Windows
+// front ends convert it, with paths, where they hand text to the system).
 extern const char* const g_catalogueUtf8[MSG_COUNT][2];
-extern const char* const g_catalogueCp932[MSG_COUNT];
 
 // Msg - the text of entry `id` in the current language.
 const char* Msg(int id);

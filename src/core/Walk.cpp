@@ -13,20 +13,21 @@
 // last one 2^n times) or lead back into a folder being walked; each folder
 // is entered once.
 struct FolderSet {
-    PlatFileId* slots;  // empty slots hold volume 0 and file 0
+    PlatFileId* slots;  // empty slots hold volume 0 and file 0/0
     uint32_t capacity;  // a power of two
     uint32_t count;
 };
 
 static uint32_t SlotOf(const PlatFileId* id, uint32_t capacity)
 {
-    uint64_t mixed = (id->file * 0x9E3779B97F4A7C15ull) ^ (id->volume + (id->file >> 29));
+    uint64_t file = id->file[0] ^ (id->file[1] * 0xC2B2AE3D27D4EB4Full);
+    uint64_t mixed = (file * 0x9E3779B97F4A7C15ull) ^ (id->volume + (file >> 29));
     return (uint32_t)(mixed >> 32) & (capacity - 1);
 }
 
 static int IsEmptySlot(const PlatFileId* slot)
 {
-    return slot->volume == 0 && slot->file == 0;
+    return slot->volume == 0 && slot->file[0] == 0 && slot->file[1] == 0;
 }
 
 // Stores `id` unless it is there; 1 when it was new, 0 when it was there,
@@ -58,7 +59,8 @@ static int RememberFolder(FolderSet* set, const PlatFileId* id)
     }
     uint32_t at = SlotOf(id, set->capacity);
     while (!IsEmptySlot(&set->slots[at])) {
-        if (set->slots[at].volume == id->volume && set->slots[at].file == id->file) {
+        const PlatFileId* slot = &set->slots[at];
+        if (slot->volume == id->volume && slot->file[0] == id->file[0] && slot->file[1] == id->file[1]) {
             return 0;
         }
         at = (at + 1) & (set->capacity - 1);
@@ -131,7 +133,7 @@ static int WalkFolder(const char* path, WalkCallback callback, FolderSet* entere
     if (pattern != nullptr && record != nullptr) {
         memcpy(pattern, path, length);
         size_t at = length;
-        if (path[length - 1] != PLAT_SEPARATOR) {
+        if (!PlatIsSeparator(path[length - 1])) {
             pattern[at++] = PLAT_SEPARATOR;
         }
         pattern[at++] = '*';

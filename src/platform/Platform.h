@@ -22,16 +22,29 @@ constexpr uint32_t PLAT_ATTR_ENCRYPTED = 0x4000;
 // bit and every rejection bit read as set.
 constexpr uint32_t PLAT_ATTR_INVALID = 0xFFFFFFFFu;
 
-// The longest path the tool takes, in bytes, as Windows' MAX_PATH (260)
-// counts it with its terminator: 259 bytes of path.
-constexpr uint32_t PLAT_PATH_LENGTH = 259;
+// Paths and names are UTF-8 on every platform, of any length. The longest
+// name a folder entry can have: 255 UTF-16 units on Windows, each of which
+// takes at most 3 bytes of UTF-8 (a pair of surrogates, 4 bytes for two
+// units), and 255 bytes on Linux.
+constexpr uint32_t PLAT_NAME_BYTES = 765;
 
-// The character that separates folders in a path.
+// The character that separates folders in the paths the tool builds.
 #ifdef _WIN32
 constexpr char PLAT_SEPARATOR = '\\';
 #else
 constexpr char PLAT_SEPARATOR = '/';
 #endif
+
+// PlatIsSeparator - whether `c` separates folders: on Windows '\\' and '/'
+// alike, as the system takes both; elsewhere '/'.
+constexpr int PlatIsSeparator(char c)
+{
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == '/';
+#endif
+}
 
 //----------------------------------------------------------------------------
 // PlatGetFileAttributes - attribute bits of `path`, PLAT_ATTR_INVALID when it
@@ -48,16 +61,24 @@ int PlatPathExists(const char* path);
 //
 // A find record holds one entry: its attribute bits (only the directory bit
 // is meaningful on every platform) and its name without any folder part.
+//
+// Windows: a name that the system gives in a form UTF-8 cannot hold (an
+// unpaired surrogate) is handed on with U+FFFD in its place. Such a path
+// names nothing, so a folder of that name cannot be listed; a file of that
+// name keeps, for the attribute query, the attributes it was listed with,
+// so that it is still a candidate and its load fails ("Can't read: ")
+// rather than its being passed over without a word.
 struct PlatFindRecord {
     uint32_t attributes;
-    char name[PLAT_PATH_LENGTH + 1];  // + 1: the terminator
+    char name[PLAT_NAME_BYTES + 1];  // UTF-8; + 1: the terminator
 };
 
-// Identity of a file or folder: POSIX device and inode, Windows volume
-// serial number and file index.
+// Identity of a file or folder: POSIX device and inode (in file[0]);
+// Windows volume serial number and 128-bit file id, or the 64-bit file
+// index where the system has no 128-bit id (in file[0], file[1] 0).
 struct PlatFileId {
     uint64_t volume;
-    uint64_t file;
+    uint64_t file[2];
 };
 
 // PlatFindFirst - opens the enumeration of `pattern` (a folder path followed

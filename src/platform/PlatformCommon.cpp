@@ -52,7 +52,7 @@ void PlatInitFile(PlatFile* file)
     file->folder = -1;
     file->handle = -1;
     file->name = nullptr;
-    file->id.volume = file->id.file = 0;
+    file->id.volume = file->id.file[0] = file->id.file[1] = 0;
     file->size = file->modified = 0;
     file->mode = file->owner = file->group = file->links = 0;
     file->writable = 0;

@@ -130,7 +130,8 @@ int PlatGetFolderId(const char* path, PlatFileId* id)
         return 0;
     }
     id->volume = (uint64_t)status.st_dev;
-    id->file = (uint64_t)status.st_ino;
+    id->file[0] = (uint64_t)status.st_ino;
+    id->file[1] = 0;
     return 1;
 }
 
@@ -156,7 +157,7 @@ static int64_t ModifiedNs(const struct stat* status)
 
 static int SameFile(const struct stat* status, const PlatFileId* id)
 {
-    return (uint64_t)status->st_dev == id->volume && (uint64_t)status->st_ino == id->file;
+    return (uint64_t)status->st_dev == id->volume && (uint64_t)status->st_ino == id->file[0];
 }
 
 // Opens the folder that holds `path` and stores the entry's name. A final
@@ -233,7 +234,7 @@ int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buff
     // The file opened must be the one looked at, and a size of 2 GiB or
     // more has no signed 32-bit count that the callers could use.
     file->id.volume = (uint64_t)entry.st_dev;
-    file->id.file = (uint64_t)entry.st_ino;
+    file->id.file[0] = (uint64_t)entry.st_ino;
     struct stat status;
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || !SameFile(&status, &file->id) ||
         status.st_size > INT32_MAX) {

@@ -1,45 +1,88 @@
-// PlatformWin32.cpp - the platform layer on Windows (narrow ANSI API).
+// PlatformWin32.cpp - the platform layer on Windows. Paths are UTF-8 inside
+// the tool; each call converts its path at the boundary (WinSystemPath) and
+// uses the wide function, so names outside the ANSI code page and paths
+// past MAX_PATH work, and no name is ever best-fitted into another.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "platform/Platform.h"
+#include "platform/WinText.h"
 #include "support/Track.h"
+
+//----------------------------------------------------------------------------
+// The entry last listed whose name did not convert exactly (see Platform.h):
+// its path as the tool has it, and its attributes. Worker thread only.
+static char* s_inexactPath;
+static DWORD s_inexactAttributes;
+
+static DWORD AttributesOf(const char* path)
+{
+    wchar_t* wide = WinSystemPath(path);
+    DWORD attributes = wide ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
+    WinFree(wide);
+    return attributes;
+}
 
 uint32_t PlatGetFileAttributes(const char* path)
 {
-    return (uint32_t)GetFileAttributesA(path);  // INVALID_FILE_ATTRIBUTES has every bit set
+    DWORD attributes = AttributesOf(path);  // INVALID_FILE_ATTRIBUTES has every bit set
+    if (attributes == INVALID_FILE_ATTRIBUTES && s_inexactPath != nullptr && strcmp(path, s_inexactPath) == 0) {
+        return (uint32_t)s_inexactAttributes;
+    }
+    return (uint32_t)attributes;
 }
 
-// PathFileExistsA lives in shlwapi; the attribute query answers the same
+// PathFileExists lives in shlwapi; the attribute query answers the same
 // question (true for files and folders) without another library.
 int PlatPathExists(const char* path)
 {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    return AttributesOf(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 //----------------------------------------------------------------------------
-// Enumeration with FindFirstFileA/FindNextFileA. The handle is kept in a
-// tracked block together with the Windows find data.
+// Enumeration with FindFirstFileExW/FindNextFileW. The handle is kept in a
+// tracked block together with the find data and the folder's path (the
+// pattern without its '*'), which an inexact name needs.
 struct Win32Find {
     HANDLE handle;
-    WIN32_FIND_DATAA data;
+    WIN32_FIND_DATAW data;
+    char* folder;
 };
 
-static int CopyRecord(const WIN32_FIND_DATAA* data, PlatFindRecord* record)
+// A name that did not convert exactly has U+FFFD in it now, and leads
+// nowhere.
+static int CopyRecord(Win32Find* find, PlatFindRecord* record)
 {
-    size_t length = strlen(data->cFileName);
-    if (length >= sizeof(record->name)) {
+    int exact = 1;
+    if (!WinNarrowInto(find->data.cFileName, record->name, (int)sizeof(record->name), &exact)) {
         return 0;
     }
-    memcpy(record->name, data->cFileName, length + 1);
-    record->attributes = (uint32_t)data->dwFileAttributes;
+    record->attributes = (uint32_t)find->data.dwFileAttributes;
+    if (!exact) {
+        TrackedFree(s_inexactPath);
+        s_inexactPath = FormatText("%s%s", find->folder, record->name);
+        s_inexactAttributes = find->data.dwFileAttributes;
+    }
     return 1;
+}
+
+static void FreeFind(Win32Find* find)
+{
+    if (find->handle != INVALID_HANDLE_VALUE) {
+        FindClose(find->handle);
+    }
+    TrackedFree(find->folder);
+    TrackedFree(find);
 }
 
 void* PlatFindFirst(const char* pattern, PlatFindRecord* record)
 {
+    size_t length = strlen(pattern);
+    if (length < 2 || pattern[length - 1] != '*' || !PlatIsSeparator(pattern[length - 2])) {
+        return nullptr;
+    }
     if (PlatFaultHit(PLAT_FAULT_FIND)) {
         return nullptr;
     }
@@ -47,12 +90,18 @@ void* PlatFindFirst(const char* pattern, PlatFindRecord* record)
     if (find == nullptr) {
         return nullptr;
     }
-    find->handle = FindFirstFileA(pattern, &find->data);
-    if (find->handle == INVALID_HANDLE_VALUE || !CopyRecord(&find->data, record)) {
-        if (find->handle != INVALID_HANDLE_VALUE) {
-            FindClose(find->handle);
-        }
-        TrackedFree(find);
+    find->handle = INVALID_HANDLE_VALUE;
+    find->folder = FormatText("%.*s", (int)(length - 1), pattern);
+    wchar_t* wide = find->folder ? WinSystemPath(pattern) : nullptr;
+    if (wide != nullptr) {
+        // The basic information (no short names) in large batches: both
+        // save the system work per entry; neither changes what is listed.
+        find->handle = FindFirstFileExW(wide, FindExInfoBasic, &find->data, FindExSearchNameMatch, nullptr,
+                                        FIND_FIRST_EX_LARGE_FETCH);
+        WinFree(wide);
+    }
+    if (find->handle == INVALID_HANDLE_VALUE || !CopyRecord(find, record)) {
+        FreeFind(find);
         return nullptr;
     }
     return find;
@@ -61,30 +110,48 @@ void* PlatFindFirst(const char* pattern, PlatFindRecord* record)
 int PlatFindNext(void* opaque, PlatFindRecord* record)
 {
     Win32Find* find = (Win32Find*)opaque;
-    return FindNextFileA(find->handle, &find->data) && CopyRecord(&find->data, record);
+    return FindNextFileW(find->handle, &find->data) && CopyRecord(find, record);
 }
 
 void PlatFindClose(void* opaque)
 {
-    Win32Find* find = (Win32Find*)opaque;
-    FindClose(find->handle);
-    TrackedFree(find);
+    FreeFind((Win32Find*)opaque);
 }
+
+// FILE_ID_INFO and its class (Windows 8 and later; the headers for Windows
+// 7 lack them). On older systems the query fails and the 64-bit file index
+// stands in.
+struct WinFileIdInfo {
+    ULONGLONG volumeSerialNumber;
+    BYTE fileId[16];
+};
+constexpr int WIN_FILE_ID_INFO_CLASS = 18;
 
 int PlatGetFolderId(const char* path, PlatFileId* id)
 {
-    HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    wchar_t* wide = WinSystemPath(path);
+    HANDLE folder = wide ? CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
+                         : INVALID_HANDLE_VALUE;
+    WinFree(wide);
     if (folder == INVALID_HANDLE_VALUE) {
         return 0;
     }
+    WinFileIdInfo full;
     BY_HANDLE_FILE_INFORMATION info;
-    int ok = GetFileInformationByHandle(folder, &info) != 0;
-    CloseHandle(folder);
-    if (ok) {
+    int ok = 1;
+    if (GetFileInformationByHandleEx(folder, (FILE_INFO_BY_HANDLE_CLASS)WIN_FILE_ID_INFO_CLASS, &full,
+                                     sizeof(full))) {
+        id->volume = full.volumeSerialNumber;
+        memcpy(id->file, full.fileId, sizeof(id->file));
+    } else if (GetFileInformationByHandle(folder, &info)) {
         id->volume = info.dwVolumeSerialNumber;
-        id->file = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+        id->file[0] = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+        id->file[1] = 0;
+    } else {
+        ok = 0;
     }
+    CloseHandle(folder);
     return ok;
 }
 
@@ -122,22 +189,25 @@ int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buff
     PlatInitFile(file);
     // The read-only attribute is tested first: Windows refuses such a file
     // for writing anyway, but Wine running as root would open it.
-    DWORD attributes = GetFileAttributesA(path);
+    wchar_t* wide = WinSystemPath(path);
+    DWORD attributes = wide ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
     if (attributes == INVALID_FILE_ATTRIBUTES) {
+        WinFree(wide);
         return PlatFailLoad("Can't Get File Size");
     }
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (!PlatFaultHit(PLAT_FAULT_READ_OPEN)) {
         if (!(attributes & FILE_ATTRIBUTE_READONLY)) {
-            handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+            handle = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
             file->writable = handle != INVALID_HANDLE_VALUE;
         }
         if (handle == INVALID_HANDLE_VALUE) {
-            handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            handle = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         }
     }
+    WinFree(wide);
     if (handle == INVALID_HANDLE_VALUE) {
         return PlatFailLoad("Can't Open File");
     }
@@ -171,8 +241,8 @@ int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buff
 
 //----------------------------------------------------------------------------
 // Safe replacement: the temporary file sits beside the original and takes
-// its place through ReplaceFileA, which keeps the original's attributes,
-// creation time and security; MoveFileExA is the fallback.
+// its place through ReplaceFileW, which keeps the original's attributes,
+// creation time and security; MoveFileExW is the fallback.
 static void ReleaseReplace(PlatReplace* replace)
 {
     TrackedFree(replace->tempName);
@@ -180,25 +250,25 @@ static void ReleaseReplace(PlatReplace* replace)
     replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
 }
 
-// The temporary file's path: the original's folder and a short name that
-// never ends in .jpg; past MAX_PATH in its "\\?\" form, for drive paths
-// ("\\?\C:\...") and UNC paths ("\\?\UNC\server\share\...") alike.
+// The temporary file's path: the original's folder (up to its last
+// separator, '\' or '/') and a short name that never ends in .jpg.
 static char* TemporaryPath(const char* path, unsigned number)
 {
-    const char* slash = strrchr(path, '\\');
-    int folderLength = slash ? (int)(slash - path) + 1 : 0;  // with its separator
-    char* temp = FormatText("%.*s~marlovex%u.tmp", folderLength, path, number);
-    if (temp == nullptr || strlen(temp) < MAX_PATH) {
-        return temp;
+    int folderLength = 0;  // with its separator
+    for (int i = 0; path[i] != '\0'; i++) {
+        if (PlatIsSeparator(path[i])) {
+            folderLength = i + 1;
+        }
     }
-    char* longForm = nullptr;
-    if (path[0] == '\\' && path[1] == '\\' && path[2] != '?') {
-        longForm = FormatText("\\\\?\\UNC%s", temp + 1);
-    } else if (path[1] == ':') {
-        longForm = FormatText("\\\\?\\%s", temp);
-    }
-    TrackedFree(temp);
-    return longForm;
+    return FormatText("%.*s~marlovex%u.tmp", folderLength, path, number);
+}
+
+static int DeletePath(const char* path)
+{
+    wchar_t* wide = WinSystemPath(path);
+    int ok = wide != nullptr && DeleteFileW(wide);
+    WinFree(wide);
+    return ok;
 }
 
 int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
@@ -211,19 +281,22 @@ int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
     }
     for (unsigned number = 0; number < 100; number++) {
         char* temp = TemporaryPath(file->name, number);
-        if (temp == nullptr) {
+        wchar_t* wide = temp ? WinSystemPath(temp) : nullptr;
+        if (wide == nullptr) {
+            TrackedFree(temp);
             return 0;
         }
         HANDLE handle = PlatFaultHit(PLAT_FAULT_OPEN)
                             ? INVALID_HANDLE_VALUE
-                            : CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            : CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        DWORD error = GetLastError();
+        WinFree(wide);
         if (handle != INVALID_HANDLE_VALUE) {
             replace->handle = (intptr_t)handle;
             replace->tempName = temp;
             return 1;
         }
-        DWORD error = GetLastError();
         TrackedFree(temp);
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
             break;
@@ -263,22 +336,29 @@ int PlatReplaceCommit(PlatReplace* replace, PlatFile* file)
         CloseHandle((HANDLE)file->handle);
         file->handle = (intptr_t)INVALID_HANDLE_VALUE;
     }
+    wchar_t* original = WinSystemPath(file->name);
+    wchar_t* temp = WinSystemPath(replace->tempName);
+    if (original == nullptr || temp == nullptr) {
+        ok = 0;
+    }
     if (ok && PlatFaultHit(PLAT_FAULT_REPLACE)) {
         ok = 0;
     } else if (ok) {
-        ok = ReplaceFileA(file->name, replace->tempName, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
-        // ReplaceFileA can fail half-way: with ERROR_UNABLE_TO_MOVE_REPLACEMENT
+        ok = ReplaceFileW(original, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+        // ReplaceFileW can fail half-way: with ERROR_UNABLE_TO_MOVE_REPLACEMENT
         // the original is gone, with ..._2 it lives on under another name;
         // either way the temporary file holds the only complete photo, and
-        // MoveFileExA puts it in place. Otherwise the original is untouched
-        // and MoveFileExA is simply the second way to replace it.
-        ok = ok || MoveFileExA(replace->tempName, file->name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        // MoveFileExW puts it in place. Otherwise the original is untouched
+        // and MoveFileExW is simply the second way to replace it.
+        ok = ok || MoveFileExW(temp, original, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     }
     // The temporary file goes only while the original is in its place: were
     // it gone, the temporary file would be the photo.
-    if (!ok && GetFileAttributesA(file->name) != INVALID_FILE_ATTRIBUTES) {
-        DeleteFileA(replace->tempName);
+    if (!ok && original != nullptr && GetFileAttributesW(original) != INVALID_FILE_ATTRIBUTES) {
+        DeletePath(replace->tempName);
     }
+    WinFree(original);
+    WinFree(temp);
     ReleaseReplace(replace);
     return ok;
 }
@@ -290,7 +370,7 @@ void PlatReplaceAbort(PlatReplace* replace, PlatFile* file)
         CloseHandle((HANDLE)replace->handle);
     }
     if (replace->tempName != nullptr) {
-        DeleteFileA(replace->tempName);
+        DeletePath(replace->tempName);
     }
     ReleaseReplace(replace);
 }

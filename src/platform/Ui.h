@@ -41,10 +41,9 @@ void UiMessageBox(void* owner, const char* text, const char* caption);
 
 // DropItemCount - number of dropped items.
 uint32_t DropItemCount(void* drop);
-// DropItemPath - copies item `index`'s path into `buffer` (capacity
-// `capacity` bytes, terminator included). Returns the path's full length
-// in bytes; when that is capacity or more, nothing usable was copied and
-// the caller must not use the buffer. 0 on failure.
-uint32_t DropItemPath(void* drop, uint32_t index, char* buffer, uint32_t capacity);
+// DropItemPath - item `index`'s path, whole, in a tracked block that the
+// caller releases: UTF-8, full (Windows: "." and ".." resolved, '/' as
+// '\\'), as the user would write it. Null on failure.
+char* DropItemPath(void* drop, uint32_t index);
 // DropRelease - releases the drop object.
 void DropRelease(void* drop);

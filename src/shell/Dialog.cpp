@@ -7,8 +7,10 @@
 #include <cstring>
 
 #include "platform/Ui.h"
+#include "platform/WinText.h"
 #include "resource.h"
 #include "shell/Shell.h"
+#include "support/Track.h"
 #include "worker/Worker.h"
 
 // Requests from the worker, carried out by the interface thread. The log
@@ -25,12 +27,31 @@ constexpr DWORD CLOSE_WAIT_MS = 20000;
 
 //----------------------------------------------------------------------------
 // The log pane. An append is three requests to the edit control: its text's
-// length, an empty selection there, the replacement of the selection.
+// length, an empty selection there, the replacement of the selection. The
+// pane is a Unicode control, so every name shows as it is; the UTF-8 text
+// is converted as it is handed over.
 static void AppendToPane(const char* text)
 {
-    LRESULT length = SendDlgItemMessageA(MainDialog(), IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
-    SendDlgItemMessageA(MainDialog(), IDC_LOG, EM_SETSEL, (WPARAM)length, (LPARAM)length);
-    SendDlgItemMessageA(MainDialog(), IDC_LOG, EM_REPLACESEL, TRUE, (LPARAM)text);
+    wchar_t* wide = WinWiden(text);
+    if (wide == nullptr) {
+        return;  // not UTF-8, or no memory: nothing sound to show
+    }
+    LRESULT length = SendDlgItemMessageW(MainDialog(), IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
+    SendDlgItemMessageW(MainDialog(), IDC_LOG, EM_SETSEL, (WPARAM)length, (LPARAM)length);
+    SendDlgItemMessageW(MainDialog(), IDC_LOG, EM_REPLACESEL, TRUE, (LPARAM)wide);
+    WinFree(wide);
+}
+
+// ShowLogFromLeft - puts the caret at the start of the pane's last line, so
+// that the pane shows the left edge of its lines: after the opening texts
+// the caret would end the long note line and scroll the pane sideways.
+void ShowLogFromLeft(HWND dialog)
+{
+    HWND log = GetDlgItem(dialog, IDC_LOG);
+    LRESULT lines = SendMessageW(log, EM_GETLINECOUNT, 0, 0);
+    LRESULT start = SendMessageW(log, EM_LINEINDEX, (WPARAM)(lines > 0 ? lines - 1 : 0), 0);
+    SendMessageW(log, EM_SETSEL, (WPARAM)start, (LPARAM)start);
+    SendMessageW(log, EM_SCROLLCARET, 0, 0);
 }
 
 // The texts the worker posted and the interface thread has not taken yet,
@@ -41,7 +62,7 @@ static void AppendToPane(const char* text)
 static void DrainLog(int discard)
 {
     MSG message;
-    while (PeekMessageA(&message, MainDialog(), WM_LOG_TEXT, WM_LOG_TEXT, PM_REMOVE)) {
+    while (PeekMessageW(&message, MainDialog(), WM_LOG_TEXT, WM_LOG_TEXT, PM_REMOVE)) {
         if (!discard) {
             AppendToPane((const char*)message.lParam);
         }
@@ -75,9 +96,9 @@ static void OnInitDialog(HWND dialog)
 {
     DragAcceptFiles(dialog, TRUE);
     LoadSettings(dialog, SETTINGS_FILE, SETTINGS_SECTION);
-    HICON icon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_MAIN));
-    SendMessageA(dialog, WM_SETICON, ICON_BIG, (LPARAM)icon);
-    SendMessageA(dialog, WM_SETICON, ICON_SMALL, (LPARAM)icon);
+    HICON icon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_MAIN));
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, (LPARAM)icon);
+    SendMessageW(dialog, WM_SETICON, ICON_SMALL, (LPARAM)icon);
     EnableWindow(GetDlgItem(dialog, IDC_START), FALSE);
     EnableWindow(GetDlgItem(dialog, IDC_STOP), FALSE);
 }
@@ -95,7 +116,7 @@ static void OnDropFiles(HDROP drop)
 // Presses OK on the message boxes the worker thread is showing.
 static BOOL CALLBACK AnswerWorkerBox(HWND window, LPARAM)
 {
-    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return TRUE;
 }
 
@@ -117,7 +138,7 @@ static int StopWorker()
         ended = MsgWaitForMultipleObjects(1, &g_worker, FALSE, 100, QS_SENDMESSAGE) == WAIT_OBJECT_0;
         if (!ended) {
             MSG message;
-            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
             EnumThreadWindows(g_workerId, AnswerWorkerBox, 0);
         }
     }
@@ -138,7 +159,7 @@ static void OnClose(HWND dialog)
 {
     SaveSettings(dialog, SETTINGS_FILE, SETTINGS_SECTION);
     g_closing = 1;
-    SendMessageA(g_hiddenWindow, WM_CLOSE, 0, 0);
+    SendMessageW(g_hiddenWindow, WM_CLOSE, 0, 0);
     if (g_worker != nullptr && StopWorker()) {
         void* pending = g_pendingDrop.exchange(nullptr);
         if (pending != nullptr) {
@@ -159,7 +180,7 @@ BOOL OnCommand(HWND dialog, int command)
         g_cancel = 1;
         return TRUE;
     case ID_CLOSE:
-        SendMessageA(dialog, WM_CLOSE, 0, 0);
+        SendMessageW(dialog, WM_CLOSE, 0, 0);
         return TRUE;
     }
     return FALSE;
@@ -197,7 +218,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         return TRUE;
     case WM_LOG_CLEAR:
         DrainLog(1);
-        SetDlgItemTextA(dialog, IDC_LOG, "");
+        SetDlgItemTextW(dialog, IDC_LOG, L"");
         return TRUE;
     }
     return FALSE;
@@ -222,28 +243,28 @@ void UiLogAppend(const char* text)
     char* copy = (char*)HeapAlloc(GetProcessHeap(), 0, size);
     if (copy != nullptr) {
         memcpy(copy, text, size);
-        if (PostMessageA(MainDialog(), WM_LOG_TEXT, 0, (LPARAM)copy)) {
+        if (PostMessageW(MainDialog(), WM_LOG_TEXT, 0, (LPARAM)copy)) {
             return;
         }
         HeapFree(GetProcessHeap(), 0, copy);
     }
     // No copy, or the queue is full: after the texts already posted, the
     // append is made with synchronous requests instead.
-    SendMessageA(MainDialog(), WM_LOG_SYNC, 0, 0);
+    SendMessageW(MainDialog(), WM_LOG_SYNC, 0, 0);
     AppendToPane(text);
 }
 
 void UiClearLog(void* dialog)
 {
     if (!g_closing.load()) {
-        SendMessageA((HWND)dialog, WM_LOG_CLEAR, 0, 0);
+        SendMessageW((HWND)dialog, WM_LOG_CLEAR, 0, 0);
     }
 }
 
 void UiEnableControl(void* dialog, int id, int enable)
 {
     if (!g_closing.load()) {
-        SendMessageA((HWND)dialog, WM_ENABLE_CONTROL, (WPARAM)id, (LPARAM)enable);
+        SendMessageW((HWND)dialog, WM_ENABLE_CONTROL, (WPARAM)id, (LPARAM)enable);
     }
 }
 
@@ -252,31 +273,42 @@ int UiIsChecked(void* dialog, int id)
     if (g_closing.load()) {
         return 0;
     }
-    return SendDlgItemMessageA((HWND)dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    return SendDlgItemMessageW((HWND)dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 // The log text posted before the box is in the pane before the box appears.
 void UiMessageBox(void* owner, const char* text, const char* caption)
 {
-    if (!g_closing.load()) {
-        SendMessageA(MainDialog(), WM_LOG_SYNC, 0, 0);
-        MessageBoxA((HWND)owner, text, caption, MB_OK);
+    if (g_closing.load()) {
+        return;
     }
+    SendMessageW(MainDialog(), WM_LOG_SYNC, 0, 0);
+    wchar_t* wideText = WinWiden(text);
+    wchar_t* wideCaption = WinWiden(caption);
+    MessageBoxW((HWND)owner, wideText ? wideText : L"", wideCaption ? wideCaption : L"", MB_OK);
+    WinFree(wideText);
+    WinFree(wideCaption);
 }
 
 uint32_t DropItemCount(void* drop)
 {
-    return DragQueryFileA((HDROP)drop, 0xFFFFFFFF, nullptr, 0);
+    return DragQueryFileW((HDROP)drop, 0xFFFFFFFF, nullptr, 0);
 }
 
-// The full length first: a path that does not fit is never copied cut short.
-uint32_t DropItemPath(void* drop, uint32_t index, char* buffer, uint32_t capacity)
+// The item whole, in UTF-16 as the drop holds it, made full and UTF-8.
+char* DropItemPath(void* drop, uint32_t index)
 {
-    UINT length = DragQueryFileA((HDROP)drop, index, nullptr, 0);
-    if (length == 0 || length >= capacity) {
-        return length;
+    UINT length = DragQueryFileW((HDROP)drop, index, nullptr, 0);
+    wchar_t* wide = length > 0 ? (wchar_t*)HeapAlloc(GetProcessHeap(), 0, ((size_t)length + 1) * sizeof(wchar_t))
+                               : nullptr;
+    char* path = nullptr;
+    if (wide != nullptr && DragQueryFileW((HDROP)drop, index, wide, length + 1) == length) {
+        char* full = WinFullPath(wide);
+        path = full ? FormatText("%s", full) : nullptr;
+        WinFree(full);
     }
-    return DragQueryFileA((HDROP)drop, index, buffer, capacity);
+    WinFree(wide);
+    return path;
 }
 
 void DropRelease(void* drop)

@@ -1,5 +1,6 @@
 // DosV1.cpp - entry point of marlovex.exe: language, single instance, the
 // hidden window, the main dialog, the worker thread and the message loop.
+// Every window is a Unicode window, so names show as they are.
 #include <windows.h>
 
 #include "core/Catalogue.h"
@@ -25,8 +26,8 @@ constexpr uint32_t LOG_BATCH_INTERVAL_MS = 100;
 // default of 30,000, so a long day's log is never cut.
 constexpr WPARAM LOG_TEXT_LIMIT = 33554432;
 
-static const char CLASS_NAME[] = "marlovex";
-static const char MUTEX_NAME[] = "marlovex";
+static const wchar_t CLASS_NAME[] = L"marlovex";
+static const wchar_t MUTEX_NAME[] = L"marlovex";
 
 //----------------------------------------------------------------------------
 // HiddenWindowProc - a close request destroys both windows; the hidden
@@ -45,21 +46,21 @@ static LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wPara
         PostQuitMessage(0);
         return 0;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 static ATOM RegisterMainClass(HINSTANCE instance)
 {
-    WNDCLASSA windowClass;
+    WNDCLASSW windowClass;
     ZeroMemory(&windowClass, sizeof(windowClass));
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = HiddenWindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconA(nullptr, (LPCSTR)IDI_APPLICATION);
-    windowClass.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+    windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = (HBRUSH)(COLOR_APPWORKSPACE + 1);
     windowClass.lpszClassName = CLASS_NAME;
-    return RegisterClassA(&windowClass);
+    return RegisterClassW(&windowClass);
 }
 
 static DWORD WINAPI WorkerThread(LPVOID dialog)
@@ -74,13 +75,13 @@ static DWORD WINAPI WorkerThread(LPVOID dialog)
 // then the opening log texts and the worker.
 static int CreateMainWindows(HINSTANCE instance)
 {
-    HWND hidden = CreateWindowExA(0, CLASS_NAME, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
+    HWND hidden = CreateWindowExW(0, CLASS_NAME, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
                                   nullptr, nullptr, instance, nullptr);
     if (hidden == nullptr) {
         return 0;
     }
     int dialogId = g_language == 1 ? IDD_MAIN_JA : IDD_MAIN_EN;
-    HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(dialogId), nullptr, MainDialogProc, 0);
+    HWND dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(dialogId), nullptr, MainDialogProc, 0);
     if (dialog == nullptr) {
         return 0;
     }
@@ -88,13 +89,14 @@ static int CreateMainWindows(HINSTANCE instance)
     g_hiddenWindow = hidden;
     ShowWindow(dialog, SW_SHOW);
     UpdateWindow(dialog);
-    SendDlgItemMessageA(dialog, IDC_LOG, EM_SETLIMITTEXT, LOG_TEXT_LIMIT, 0);
+    SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLIMITTEXT, LOG_TEXT_LIMIT, 0);
     // The pane gets the log in batches (see SetLogBatching); the opening
     // texts take the same path and are in the pane before the worker starts.
     SetLogBatching(LOG_BATCH_INTERVAL_MS);
     AppendLog(Msg(MSG_DROP_PROMPT));
     AppendLog(Msg(MSG_NOTE));
     FlushLog();
+    ShowLogFromLeft(dialog);
     if (g_worker == nullptr) {
         g_worker = CreateThread(nullptr, 0, WorkerThread, dialog, 0, &g_workerId);
     }
@@ -111,7 +113,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     // One copy at a time. Creating the mutex and asking whether it existed
     // is one step, so two copies started at the same instant cannot both
     // pass; a mutex we may not open belongs to a copy running elsewhere.
-    s_mutex = CreateMutexA(nullptr, FALSE, MUTEX_NAME);
+    s_mutex = CreateMutexW(nullptr, FALSE, MUTEX_NAME);
     if (s_mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
         if (s_mutex != nullptr) {
             CloseHandle(s_mutex);
@@ -124,9 +126,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     if (!CreateMainWindows(instance)) {
         return 0;
     }
-    s_accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCEL));
+    s_accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCEL));
     if (s_accelerators == nullptr) {
-        MessageBoxA(nullptr, "Error in LoadAccelerators", "", MB_OK);
+        MessageBoxW(nullptr, L"Error in LoadAccelerators", L"", MB_OK);
     }
 
     // Accelerators first; no dialog keyboard handling (Tab, Enter and Escape
@@ -134,16 +136,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     MSG message;
     message.wParam = 0;
     for (;;) {
-        BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        BOOL got = GetMessageW(&message, nullptr, 0, 0);
         if (got == 0 || got == -1) {
             break;
         }
         if (s_accelerators != nullptr && MainDialog() != nullptr &&
-            TranslateAcceleratorA(MainDialog(), s_accelerators, &message)) {
+            TranslateAcceleratorW(MainDialog(), s_accelerators, &message)) {
             continue;
         }
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     // The mutex was never owned; it goes with the process.
     return (int)message.wParam;

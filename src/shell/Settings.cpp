@@ -3,36 +3,39 @@
 #include <windows.h>
 
 #include "platform/Ui.h"
+#include "platform/WinText.h"
 #include "shell/SettingsValue.h"
 #include "shell/Shell.h"
 
 static_assert(sizeof(WINDOWPLACEMENT) == 44, "the placement structure is 44 bytes");
 
-// A value of at most 15 characters, converted like atol.
-static LONG ReadSetting(const char* fileName, const char* section, const char* key, const char* fallback)
+// A value of at most 15 characters, converted like atol (from its UTF-8
+// form: a character that is not ASCII ends the digits as any other does).
+static LONG ReadSetting(const wchar_t* fileName, const wchar_t* section, const wchar_t* key, const wchar_t* fallback)
 {
-    char value[16];
-    GetPrivateProfileStringA(section, key, fallback, value, sizeof(value), fileName);
-    return (LONG)SettingToLong(value);
+    wchar_t value[16];
+    char text[16 * 3];
+    GetPrivateProfileStringW(section, key, fallback, value, 16, fileName);
+    return WinNarrowInto(value, text, (int)sizeof(text), nullptr) ? (LONG)SettingToLong(text) : 0;
 }
 
 //----------------------------------------------------------------------------
 // LoadSettings - applies the stored rectangle as the dialog's normal
 // (restored) rectangle, leaving it hidden for its first showing, and sets
 // the check box from ALLAPP (checked only for exactly 1).
-void LoadSettings(HWND dialog, const char* fileName, const char* section)
+void LoadSettings(HWND dialog, const wchar_t* fileName, const wchar_t* section)
 {
     WINDOWPLACEMENT placement;
     ZeroMemory(&placement, sizeof(placement));
     placement.length = sizeof(placement);
-    placement.rcNormalPosition.top = ReadSetting(fileName, section, "TOP", "0");
-    placement.rcNormalPosition.left = ReadSetting(fileName, section, "LEFT", "0");
-    placement.rcNormalPosition.right = ReadSetting(fileName, section, "RIGHT", "600");
-    placement.rcNormalPosition.bottom = ReadSetting(fileName, section, "BOTTOM", "400");
+    placement.rcNormalPosition.top = ReadSetting(fileName, section, L"TOP", L"0");
+    placement.rcNormalPosition.left = ReadSetting(fileName, section, L"LEFT", L"0");
+    placement.rcNormalPosition.right = ReadSetting(fileName, section, L"RIGHT", L"600");
+    placement.rcNormalPosition.bottom = ReadSetting(fileName, section, L"BOTTOM", L"400");
     placement.showCmd = SW_HIDE;
     SetWindowPlacement(dialog, &placement);
 
-    LONG allApp = ReadSetting(fileName, section, "ALLAPP", "0");
+    LONG allApp = ReadSetting(fileName, section, L"ALLAPP", L"0");
     CheckDlgButton(dialog, IDC_ALLAPP, allApp == 1 ? BST_CHECKED : BST_UNCHECKED);
 }
 
@@ -40,7 +43,7 @@ void LoadSettings(HWND dialog, const char* fileName, const char* section)
 // SaveSettings - writes the normal rectangle (so a dialog closed maximised
 // or minimised reopens at its restored place) and the check box; the check
 // box is written even when the placement cannot be had.
-void SaveSettings(HWND dialog, const char* fileName, const char* section)
+void SaveSettings(HWND dialog, const wchar_t* fileName, const wchar_t* section)
 {
     WINDOWPLACEMENT placement;
     ZeroMemory(&placement, sizeof(placement));
@@ -48,13 +51,13 @@ void SaveSettings(HWND dialog, const char* fileName, const char* section)
     if (GetWindowPlacement(dialog, &placement)) {
         const RECT& normal = placement.rcNormalPosition;
         const LONG values[4] = {normal.top, normal.left, normal.right, normal.bottom};
-        const char* const keys[4] = {"TOP", "LEFT", "RIGHT", "BOTTOM"};
+        const wchar_t* const keys[4] = {L"TOP", L"LEFT", L"RIGHT", L"BOTTOM"};
         for (int i = 0; i < 4; i++) {
-            char text[16];
-            wsprintfA(text, "%d", (int)values[i]);
-            WritePrivateProfileStringA(section, keys[i], text, fileName);
+            wchar_t text[16];
+            wsprintfW(text, L"%d", (int)values[i]);
+            WritePrivateProfileStringW(section, keys[i], text, fileName);
         }
     }
-    WritePrivateProfileStringA(section, "ALLAPP", IsDlgButtonChecked(dialog, IDC_ALLAPP) == BST_CHECKED ? "1" : "0",
-                               fileName);
+    WritePrivateProfileStringW(section, L"ALLAPP",
+                               IsDlgButtonChecked(dialog, IDC_ALLAPP) == BST_CHECKED ? L"1" : L"0", fileName);
 }

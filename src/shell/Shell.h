@@ -18,13 +18,14 @@ inline HWND MainDialog()
 }
 
 // The settings file, relative to the current folder, and its section.
-#define SETTINGS_FILE ".\\marlovex.ini"
-#define SETTINGS_SECTION "Main"
+#define SETTINGS_FILE L".\\marlovex.ini"
+#define SETTINGS_SECTION L"Main"
 
 // Main dialog (Dialog.cpp).
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL OnCommand(HWND dialog, int command);
+void ShowLogFromLeft(HWND dialog);
 
 // Settings (Settings.cpp): the dialog's normal rectangle and the check box.
-void LoadSettings(HWND dialog, const char* fileName, const char* section);
-void SaveSettings(HWND dialog, const char* fileName, const char* section);
+void LoadSettings(HWND dialog, const wchar_t* fileName, const wchar_t* section);
+void SaveSettings(HWND dialog, const wchar_t* fileName, const wchar_t* section);

@@ -7,8 +7,9 @@
 #include "core/Convert.h"
 #include "core/Walk.h"
 #include "platform/Ui.h"
+#include "support/Track.h"
 
-char g_items[DROP_SLOT_COUNT][PLAT_PATH_LENGTH + 1];
+char* g_items[DROP_SLOT_COUNT];
 std::atomic<void*> g_pendingDrop{nullptr};
 std::atomic<int> g_startRequested{0};
 std::atomic<int> g_cancel{0};
@@ -73,6 +74,15 @@ static int ConvertStep(const char* path)
     return 1;
 }
 
+// Empties the drop list.
+static void ClearItems()
+{
+    for (char*& item : g_items) {
+        TrackedFree(item);
+        item = nullptr;
+    }
+}
+
 //----------------------------------------------------------------------------
 // WorkerDropPass - stores the dropped items in the drop list and lists the
 // JPEG files under them. A drive root or an item that cannot be listed
@@ -82,7 +92,7 @@ void WorkerDropPass(void* dialog)
     int failed = 0;
     SetButton(dialog, IDC_START, 0);
     SetButton(dialog, IDC_STOP, 1);
-    memset(g_items, 0, sizeof(g_items));
+    ClearItems();
     ClearLog(dialog);
 
     void* drop = g_pendingDrop.load();
@@ -94,16 +104,10 @@ void WorkerDropPass(void* dialog)
     g_itemCount = (int)count;
     int stored = 0;
     for (int i = 0; i < g_itemCount.load() && !g_cancel.load(); i++) {
-        uint32_t length = DropItemPath(drop, (uint32_t)i, g_items[i], PLAT_PATH_LENGTH + 1);
-        if (length > PLAT_PATH_LENGTH) {
-            // Cut short, the path could name another folder: refuse the item.
-            memset(g_items[i], 0, sizeof(g_items[i]));
-            g_itemCount = 0;
-            ShowOwned(dialog, MSG_INVALID_ITEMS, MSG_ERROR_CAPTION);
-            failed = 1;
-            break;
-        }
-        g_items[i][length] = '\0';
+        // Each item is kept whole, however long: a path cut short could
+        // name another folder.
+        g_items[i] = DropItemPath(drop, (uint32_t)i);
+        size_t length = g_items[i] ? strlen(g_items[i]) : 0;
         if (length < 4) {  // a drive root such as C:\ (or a failed copy)
             g_itemCount = 0;
             ClearLog(dialog);
@@ -194,4 +198,5 @@ void WorkerMain(void* dialog)
         WorkerCycle(dialog);
         PlatSleep(100);
     }
+    ClearItems();
 }

@@ -10,9 +10,11 @@
 #include "platform/Platform.h"
 #include "worker/RunState.h"
 
-// The drop list: one NUL-terminated path per slot, worker thread only.
+// The drop list: one path per slot, each a tracked block of its own, of any
+// length (null when empty); worker thread only. The first 256 items of a
+// drop are taken.
 constexpr int DROP_SLOT_COUNT = 256;
-extern char g_items[DROP_SLOT_COUNT][PLAT_PATH_LENGTH + 1];  // + 1: the terminator
+extern char* g_items[DROP_SLOT_COUNT];
 
 // WorkerMain - the thread body: one cycle every 100 ms until g_workerQuit is
 // set. `dialog` is the main dialog: the owner of the worker's message boxes.
