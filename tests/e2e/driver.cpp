@@ -5,6 +5,7 @@
 //
 //   driver state              the dialog's and any message box's state
 //   driver log FILE           the log's text (ANSI bytes) into FILE
+//   driver logw FILE          the log's text (UTF-16, written as UTF-8) into FILE
 //   driver click ID           a posted BM_CLICK on control ID
 //   driver ok                 presses OK on every message box shown
 //   driver close              the close box (WM_SYSCOMMAND SC_CLOSE)
@@ -111,6 +112,11 @@ static void State()
         printf("\n");
     }
     printf("checked %d\n", (int)SendDlgItemMessageA(s_dialog, 1004, BM_GETCHECK, 0, 0));
+    // Where the first visible line of the log starts, in the pane's
+    // coordinates: below 0 when the pane is scrolled sideways.
+    HWND log = GetDlgItem(s_dialog, 1001);
+    LRESULT first = SendMessageA(log, EM_LINEINDEX, SendMessageA(log, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    printf("logx %d\n", (int)(short)LOWORD(SendMessageA(log, EM_POSFROMCHAR, (WPARAM)first, 0)));
     Boxes boxes = {{}, 0};
     EnumWindows(FindBoxes, (LPARAM)&boxes);
     for (int i = 0; i < boxes.count; i++) {
@@ -121,6 +127,25 @@ static void State()
         PrintText(GetDlgItem(boxes.list[i], 0xFFFF));
         printf("\n");
     }
+}
+
+static int LogWide(const char* file)
+{
+    LRESULT length = SendDlgItemMessageW(s_dialog, 1001, WM_GETTEXTLENGTH, 0, 0);
+    wchar_t* text = (wchar_t*)calloc((size_t)length + 2, sizeof(wchar_t));
+    LRESULT got = SendDlgItemMessageW(s_dialog, 1001, WM_GETTEXT, (WPARAM)length + 1, (LPARAM)text);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, (int)got, nullptr, 0, nullptr, nullptr);
+    char* utf8 = (char*)calloc((size_t)bytes + 1, 1);
+    WideCharToMultiByte(CP_UTF8, 0, text, (int)got, utf8, bytes, nullptr, nullptr);
+    FILE* out = fopen(file, "wb");
+    if (out == nullptr) {
+        return 1;
+    }
+    fwrite(utf8, 1, (size_t)bytes, out);
+    fclose(out);
+    free(utf8);
+    free(text);
+    return 0;
 }
 
 static int Log(const char* file)
@@ -190,6 +215,8 @@ int main(int argc, char** argv)
         State();
     } else if (strcmp(command, "log") == 0 && argc == 3) {
         return Log(argv[2]);
+    } else if (strcmp(command, "logw") == 0 && argc == 3) {
+        return LogWide(argv[2]);
     } else if (strcmp(command, "click") == 0 && argc == 3) {
         PostMessageA(GetDlgItem(s_dialog, atoi(argv[2])), BM_CLICK, 0, 0);
     } else if (strcmp(command, "wait-enabled") == 0 && argc == 4) {

@@ -177,7 +177,7 @@ class App:
             words = line.split()
             if words[0] in ("window", "normal", "client"):
                 state[words[0]] = [int(w) for w in words[1:]]
-            elif words[0] in ("showcmd", "enabled", "checked"):
+            elif words[0] in ("showcmd", "enabled", "checked", "logx"):
                 state[words[0]] = int(words[1])
             elif words[0] == "caption":
                 state["caption"] = b"" if words[1] == "-" else bytes.fromhex(words[1])
@@ -188,9 +188,11 @@ class App:
                 state["boxes"].append((words[1], bytes.fromhex(words[2]), bytes.fromhex(words[3])))
         return state
 
-    def log(self):
+    def log(self, wide=False):
+        """The log's text: as a program that reads the window in the ANSI
+        code page sees it, or with `wide` exactly, in UTF-8."""
         path = os.path.join(self.cwd, ".log-%d" % os.getpid())
-        driver("log", windows_path(path).decode(), lang=self.lang)
+        driver("logw" if wide else "log", windows_path(path).decode(), lang=self.lang)
         data = read(path)
         os.unlink(path)
         return data
@@ -209,8 +211,8 @@ class App:
     def click(self, control):
         driver("click", control, lang=self.lang)
 
-    def wait_log(self, needle, timeout=60.0):
-        return wait_for(lambda: needle in self.log(), timeout, "%r in the log" % needle)
+    def wait_log(self, needle, timeout=60.0, wide=False):
+        return wait_for(lambda: needle in self.log(wide), timeout, "%r in the log" % needle)
 
     def wait_box(self, timeout=30.0):
         return wait_for(lambda: (self.state() or {"boxes": []})["boxes"], timeout, "a message box")[0]
@@ -243,8 +245,8 @@ class App:
                         os.path.join(ARGS.artifacts, name)], check=False)
 
 
-def run_batch(args):
-    return subprocess.run([ARGS.batch] + args, capture_output=True, env=dict(os.environ, LC_ALL="C"))
+def run_batch(args, lang=EN):
+    return subprocess.run([ARGS.batch] + args, capture_output=True, env=dict(os.environ, **lang))
 
 
 def batch_log(stdout, batch_root, app_root):
@@ -256,13 +258,19 @@ def batch_log(stdout, batch_root, app_root):
     return b"\r\n".join(lines)
 
 
-def in_listing_order(log):
+def in_listing_order(log, lang=EN):
     """The log's lines, each file's byte-count line joined to its outcome
     line, and the per-file lines between two status lines sorted."""
-    status = (b"Started", b"Completed", b"Total ", b"No file has been converted.")
+    if lang == JA:
+        status = tuple(t.encode() for t in ("開始しました", "完了しました", "合計 ",
+                                            "コンバート対象のファイルはありません"))
+        count = " バイトのデータが削除されました".encode()
+    else:
+        status = (b"Started", b"Completed", b"Total ", b"No file has been converted.")
+        count = b" byte data was removed."
     lines, section = [], []
     for line in log.split(b"\r\n"):
-        if line.endswith(b" byte data was removed.") and not line.startswith(b"Total "):
+        if line.endswith(count) and not line.startswith(status[2]):
             section[-1] += b"|" + line
         elif line.startswith(status) or not line:
             lines += sorted(section) + [line]
@@ -318,6 +326,7 @@ class WineTest(unittest.TestCase):
         self.assertEqual(state["controls"][1003][0], [70, 5, 50, 20])
         self.assertEqual(state["controls"][1004][0], [130, 5, 185, 20])
         self.assertEqual(state["controls"][1001][0], [10, 30, width - 20, height - 35])
+        self.assertGreaterEqual(state["logx"], 0)  # the pane shows the left edge of its lines
         # START before anything was dropped does nothing.
         app.click(1002)
         time.sleep(0.5)
@@ -519,6 +528,74 @@ class WineTest(unittest.TestCase):
         self.assertTrue(all(data in (SOI + JFIF + IMAGE, SOI + JFIF + XMP + IMAGE) for data in files.values()))
         self.assertTrue(any(data == SOI + JFIF + XMP + IMAGE for data in files.values()))  # it did stop
         self.assertIn("ALLAPP", self.settings())
+
+    # ---- names and lengths ------------------------------------------------
+
+    def test_every_name_and_every_length(self):
+        for lang in (EN, JA):
+            with self.subTest(lang=lang["LC_ALL"]):
+                try:
+                    self.drop_every_name(lang)
+                finally:
+                    self.apps.pop().close()
+
+    def drop_every_name(self, lang):
+        """Names outside either ANSI code page, names that the code pages
+        best-fit into "..\\", a name ending in a byte 0x5C in code page 932,
+        and a chain past 300 characters: each photo is listed and cleaned by
+        its exact name, and a photo beside the dropped folder stays as it was."""
+        base = tempfile.mkdtemp(dir=self.root)
+        tree, copy = base + "/photos", base + "/batch/photos"
+        names = ["Été à Paris/a.jpg", "東京の写真/b.jpg", "Ёжик/c.jpg", "smile 😀/d.jpg",
+                 "cafe\u0301.jpg", "..¥outside/victim.jpg", "．．＼outside/victim.jpg", "機能/e.jpg",
+                 "/".join("deep folder %d %s機能" % (i, "x" * 36) for i in range(7)) + "/f.jpg"]
+        for root in (tree, copy):
+            for name in names:
+                write(root + "/" + name, SOI + EXIF + XMP + IMAGE)
+            write(os.path.dirname(root) + "/outside/victim.jpg", SOI + EXIF + XMP + IMAGE)
+        deep = os.path.dirname(tree + "/" + names[-1])
+        self.assertGreater(len(windows_path(deep).decode()), 259)
+        batch = run_batch([copy], lang)
+        app = self.start(lang)
+        app.drop([tree])
+        app.wait_ready()
+        listing = app.log(wide=True)
+        self.assertEqual(sorted(listing.split(b"\r\n")[:-1]), sorted(windows_path(tree + "/" + n) for n in names))
+        app.click(1002)
+        app.wait_log("合計 ".encode() if lang == JA else b"Total ", wide=True)
+        app.wait_ready()
+        self.assertEqual(in_listing_order(app.log(wide=True), lang),
+                         in_listing_order(batch_log(batch.stdout, copy, tree), lang))
+        self.assertEqual(app.state()["boxes"], [])
+        self.assertEqual(all_files(base + "/photos"), all_files(base + "/batch/photos"))
+        self.assertEqual(set(all_files(tree).values()), {SOI + EXIF + IMAGE})
+        self.assertEqual(read(base + "/outside/victim.jpg"), SOI + EXIF + XMP + IMAGE)
+        # The deep folder alone: an item past 259 characters, ending in 0x5C
+        # in code page 932.
+        app.drop([deep])
+        app.wait_ready()
+        self.assertEqual(app.log(wide=True), windows_path(tree + "/" + names[-1]) + b"\r\n")
+
+    def test_boundary_conversions(self):
+        result = subprocess.run(["wine", os.path.join(os.path.dirname(ARGS.exe), "marlovex-wintext-test.exe")],
+                                env=wine_env(EN), capture_output=True, timeout=60)
+        self.assertEqual((result.returncode, result.stdout), (0, b"all rows passed\r\n"), result.stdout.decode())
+
+    def test_batch_exe_takes_forward_slashes(self):
+        """marlovex-batch.exe with a path written with '/', started from a
+        folder on another volume: the photo is cleaned in its own folder."""
+        photo = os.path.join(self.root, "fs", "Été.jpg")
+        write(photo, SOI + XMP + IMAGE)
+        with tempfile.TemporaryDirectory(dir="/dev/shm") as cwd:
+            forward = windows_path(photo).decode().replace("\\", "/")
+            result = subprocess.run(["wine", os.path.join(os.path.dirname(ARGS.exe), "marlovex-batch.exe"), forward],
+                                    cwd=cwd, env=wine_env(EN), capture_output=True, timeout=60)
+            self.assertEqual(os.listdir(cwd), [])
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertEqual(result.stdout.split(b"\r\n")[:3],
+                         [windows_path(photo), b"Started", b"XMP removed: " + windows_path(photo)])
+        self.assertEqual(read(photo), SOI + IMAGE)
+        self.assertEqual(os.listdir(os.path.dirname(photo)), ["Été.jpg"])
 
     # ---- Japanese ---------------------------------------------------------
 
