@@ -2,7 +2,8 @@
 # Installs what building and testing marlovex needs on Debian, skipping
 # what is already there. Run as root (or through sudo).
 #   install-deps.sh build     compilers and CMake
-#   install-deps.sh native    compilers, CMake, GoogleTest, clang for fuzzing
+#   install-deps.sh native    compilers, CMake, GoogleTest, clang for fuzzing,
+#                             strace for the system-call tests
 #   install-deps.sh windows   the MinGW-w64 cross compiler for marlovex.exe,
 #                             and the x86-64 one where 32-bit code cannot run
 #   install-deps.sh wine      Wine, Xvfb and the end-to-end tools
@@ -34,12 +35,12 @@ packages=()
 for group in "$@"; do
   case "$group" in
     build) packages+=(g++ cmake ninja-build) ;;
-    native) packages+=(g++ cmake ninja-build libgtest-dev clang libclang-rt-14-dev python3 git) ;;
+    native) packages+=(g++ cmake ninja-build libgtest-dev clang libclang-rt-14-dev python3 git strace) ;;
     windows)
       packages+=(g++-mingw-w64-i686 cmake ninja-build)
       [ "$i386" -eq 1 ] || packages+=(g++-mingw-w64-x86-64) ;;
     wine)
-      packages+=(wine xvfb xauth python3 python3-xlib x11-utils imagemagick locales fonts-ipafont-gothic)
+      packages+=(wine xvfb xauth python3 python3-xlib x11-utils imagemagick locales fonts-ipafont-gothic strace)
       if [ "$i386" -eq 1 ]; then packages+=(wine32:i386); else packages+=(wine64); fi ;;
     bench) packages+=(imagemagick libimage-exiftool-perl exiv2 jhead time python3) ;;
     *) echo "install-deps.sh: unknown group $group" >&2; exit 2 ;;

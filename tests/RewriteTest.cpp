@@ -54,35 +54,70 @@ protected:
     std::string output = Soi() + Segment(0xE0, "JFIF") + Segment(0xE1, "Exif") + ImageData();
 };
 
+// What a failing operation leaves.
+enum FaultOutcome {
+    CANT_OPEN,         // "Can't open: ", the original untouched, no temporary file
+    OUTPUT_ERROR,      // "File output error: ", the original untouched, no temporary file
+    CLEANED_UNFLUSHED  // "File output error: ", the original cleaned; rewritten in place,
+                       // the complete flushed copy stays beside it
+};
+
 struct FaultCase {
     const char* name;
     int kind;
     int nth;
-    bool cantOpen;  // "Can't open: " rather than "File output error: "
+    FaultOutcome outcome;
 };
 
+// Each operation fails in turn, on both ways of committing: the replacement
+// of a photo with one name, and the rewrite in place of one with two.
 TEST_F(RewriteTest, EachFailingOperationLeavesTheOriginal)
 {
     const FaultCase cases[] = {
-        {"proving the original writable", PLAT_FAULT_OPEN, 1, true},
-        {"creating the temporary file", PLAT_FAULT_OPEN, 2, true},
-        {"first write (FF D8 and a kept segment)", PLAT_FAULT_WRITE, 1, false},
-        {"second write (a kept segment)", PLAT_FAULT_WRITE, 2, false},
-        {"last write (the remainder)", PLAT_FAULT_WRITE, 3, false},
-        {"replacing the original", PLAT_FAULT_REPLACE, 1, false},
+        {"proving the original writable", PLAT_FAULT_OPEN, 1, CANT_OPEN},
+        {"creating the temporary file", PLAT_FAULT_OPEN, 2, CANT_OPEN},
+        {"first write (FF D8 and a kept segment)", PLAT_FAULT_WRITE, 1, OUTPUT_ERROR},
+        {"second write (a kept segment)", PLAT_FAULT_WRITE, 2, OUTPUT_ERROR},
+        {"last write (the remainder)", PLAT_FAULT_WRITE, 3, OUTPUT_ERROR},
+        {"flushing the temporary file", PLAT_FAULT_FLUSH, 1, OUTPUT_ERROR},
+        {"replacing the original", PLAT_FAULT_REPLACE, 1, OUTPUT_ERROR},
+        {"flushing the folder, or the original rewritten in place", PLAT_FAULT_FLUSH, 2, CLEANED_UNFLUSHED},
     };
-    for (const FaultCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeReset();
-        WriteBytes(path, input);
-        int before = TrackLiveCount();
-        int descriptors = OpenDescriptorCount();
-        PlatSetFault(c.kind, c.nth);
-        int32_t removed = Rewrite();
-        PlatSetFault(c.kind, 0);
-        ExpectUntouched(removed, c.cantOpen ? "Can't open: " + path : "File output error: " + path + "\r\n");
-        EXPECT_EQ(TrackLiveCount(), before);
-        EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    for (const char* second : {(const char*)nullptr, "second.jpg"}) {
+        for (const FaultCase& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (second ? ", two names" : ", one name"));
+            FakeReset();
+            RemoveTree(folder);
+            mkdir(folder.c_str(), 0700);
+            WriteBytes(path, input);
+            std::vector<std::string> names = {"photo.jpg"};
+            if (second) {
+                ASSERT_EQ(link(path.c_str(), (folder + "/" + second).c_str()), 0);
+                names.push_back(second);
+            }
+            int before = TrackLiveCount();
+            int descriptors = OpenDescriptorCount();
+            PlatSetFault(c.kind, c.nth);
+            int32_t removed = Rewrite();
+            PlatSetFault(c.kind, 0);
+            EXPECT_EQ(TrackLiveCount(), before);
+            EXPECT_EQ(OpenDescriptorCount(), descriptors);
+            if (c.outcome != CLEANED_UNFLUSHED) {
+                ExpectUntouched(removed, c.outcome == CANT_OPEN ? "Can't open: " + path
+                                                                : "File output error: " + path + "\r\n", names);
+                continue;
+            }
+            EXPECT_EQ(removed, -1);
+            EXPECT_EQ(ReadBytes(path), output);
+            EXPECT_EQ(FakeLogText(), "");
+            ASSERT_EQ(FakeBoxes().size(), 1u);
+            EXPECT_EQ(FakeBoxes()[0].text, "File output error: " + path + "\r\n");
+            std::vector<std::string> left = FolderNames(folder);
+            EXPECT_EQ(left.size(), names.size() + (second ? 1 : 0));
+            if (second) {
+                EXPECT_EQ(ReadBytes(folder + "/" + left[0]), output);  // ".marlovex-N~" sorts first
+            }
+        }
     }
 }
 
@@ -104,14 +139,31 @@ TEST_F(RewriteTest, ReadOnlyFileCannotBeOpened)
     ExpectUntouched(removed, "Can't open: " + path);
 }
 
-TEST_F(RewriteTest, TakenTemporaryNameIsNotOverwritten)
+// Leftover temporary files (a power cut, a killed process) never stand in a
+// later photo's way: a name that is taken is passed over, and the names
+// are drawn from 32 bits, so even a hundred leftovers of the numbers that
+// were once tried in order leave plenty.
+TEST_F(RewriteTest, LeftoverTemporaryFilesAreNotOverwrittenNorInTheWay)
 {
-    WriteBytes(path, input);
-    WriteBytes(folder + "/.marlovex-0~", "somebody's file");
-    EXPECT_EQ(Rewrite(), 28);
-    EXPECT_EQ(ReadBytes(folder + "/.marlovex-0~"), "somebody's file");
-    EXPECT_EQ(ReadBytes(path), output);
-    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{".marlovex-0~", "photo.jpg"}));
+    const uint32_t starts[] = {7, 0};  // 7: in order from .marlovex-7~; 0: at random
+    for (uint32_t start : starts) {
+        SCOPED_TRACE(start);
+        FakeReset();
+        RemoveTree(folder);
+        mkdir(folder.c_str(), 0700);
+        WriteBytes(path, input);
+        uint32_t first = start ? start : 0;
+        int count = start ? 2 : 100;
+        for (int i = 0; i < count; i++) {
+            WriteBytes(folder + "/.marlovex-" + std::to_string(first + (uint32_t)i) + "~", "somebody's file");
+        }
+        PlatSetTemporaryNumbers(start);
+        EXPECT_EQ(Rewrite(), 28);
+        PlatSetTemporaryNumbers(0);
+        EXPECT_EQ(ReadBytes(path), output);
+        EXPECT_EQ(FolderNames(folder).size(), (size_t)count + 1);
+        EXPECT_EQ(ReadBytes(folder + "/.marlovex-" + std::to_string(first) + "~"), "somebody's file");
+    }
 }
 
 //----------------------------------------------------------------------------
@@ -208,23 +260,57 @@ TEST_F(RewriteTest, WhatAReplacementKeeps)
     }
 }
 
-// Another user's photo that its group may write: the new file could not be
-// theirs, so it is rewritten in place and stays theirs.
+// What an unprivileged rewrite of `path` came to: 0 cleaned, 1 "Can't
+// open: ", 2 "Can't read: ", 3 anything else.
 static int CleanAsNobody(const std::string& path)
 {
-    return ConvertFile(path.c_str(), 0) == 28 ? 0 : 1;
+    FakeReset();
+    int32_t removed = ConvertFile(path.c_str(), 0);
+    std::vector<FakeBox> boxes = FakeBoxes();
+    if (removed == 28) {
+        return 0;
+    }
+    if (boxes.size() == 1 && boxes[0].text == "Can't open: " + path) {
+        return 1;
+    }
+    return FakeLogText().rfind("Can't read: ", 0) == 0 ? 2 : 3;
 }
 
-TEST_F(RewriteTest, AnotherUsersPhotoStaysTheirs)
+struct UnprivilegedCase {
+    const char* name;
+    mode_t folderMode;  // the photo's folder, owned by root
+    uid_t owner;        // the photo's, group nobody
+    mode_t photoMode;
+    int outcome;        // as CleanAsNobody answers
+};
+
+// As the user nobody. Another user's photo that its group may write cannot
+// be replaced by a file of theirs, so it is rewritten in place and stays
+// theirs; a folder that may be entered and written but not listed still
+// lets its photo be cleaned, and one that may only be entered refuses the
+// temporary file.
+TEST_F(RewriteTest, UnprivilegedUser)
 {
-    chmod(folder.c_str(), 0777);
-    WriteBytes(path, input);
-    ASSERT_EQ(chown(path.c_str(), 0, 65534), 0);
-    chmod(path.c_str(), 0664);
-    EXPECT_EQ(RunUnprivileged(CleanAsNobody, path), 0);
-    EXPECT_EQ(ReadBytes(path), output);
-    EXPECT_EQ(StatOf(path).st_uid, 0u);
-    EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"photo.jpg"});
+    const UnprivilegedCase cases[] = {
+        {"another user's photo that its group may write", 0777, 0, 0664, 0},
+        {"a folder of mode 733", 0733, 65534, 0644, 0},
+        {"a folder of mode 711", 0711, 65534, 0644, 1},
+    };
+    chmod(folder.c_str(), 0711);
+    for (const UnprivilegedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string sub = folder + "/" + std::to_string(&c - cases);
+        std::string photo = sub + "/photo.jpg";
+        mkdir(sub.c_str(), 0700);
+        WriteBytes(photo, input);
+        ASSERT_EQ(chown(photo.c_str(), c.owner, 65534), 0);
+        chmod(photo.c_str(), c.photoMode);
+        chmod(sub.c_str(), c.folderMode);
+        EXPECT_EQ(RunUnprivileged(CleanAsNobody, photo), c.outcome);
+        EXPECT_EQ(ReadBytes(photo), c.outcome == 0 ? output : input);
+        EXPECT_EQ(StatOf(photo).st_uid, c.owner);
+        EXPECT_EQ(FolderNames(sub), std::vector<std::string>{"photo.jpg"});
+    }
 }
 
 //----------------------------------------------------------------------------
@@ -253,19 +339,28 @@ static void AppendToIt()
     fclose(file);
 }
 
+// The program must end (its window was closed, the session ends) and the
+// file in hand is abandoned before its commit.
+static void AbandonIt()
+{
+    PlatSetAbandoned(1);
+}
+
 struct RaceCase {
     const char* name;
     PlatRaceHook hook;
-    const char* photoAfter;  // what photo.jpg holds afterwards (read through a link)
+    std::string (*photoAfter)(const std::string& input);  // read through a link
 };
 
 TEST_F(RewriteTest, ChangedOrSwappedPhotoIsNotReplaced)
 {
     s_folder = folder;
     const RaceCase cases[] = {
-        {"swapped for a link to another file", SwapForLinkOutside, "not a photo of ours"},
-        {"swapped for another file", SwapForAnotherFile, "a newer photo"},
-        {"written to meanwhile", AppendToIt, nullptr},
+        {"swapped for a link to another file", SwapForLinkOutside,
+         [](const std::string&) { return std::string("not a photo of ours"); }},
+        {"swapped for another file", SwapForAnotherFile, [](const std::string&) { return std::string("a newer photo"); }},
+        {"written to meanwhile", AppendToIt, [](const std::string& in) { return in + "still being copied"; }},
+        {"abandoned", AbandonIt, [](const std::string& in) { return in; }},
     };
     for (const RaceCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -275,7 +370,8 @@ TEST_F(RewriteTest, ChangedOrSwappedPhotoIsNotReplaced)
         WriteBytes(path, input);
         PlatSetRaceHook(c.hook);
         EXPECT_EQ(Rewrite(), -1);
-        EXPECT_EQ(ReadBytes(path), c.photoAfter ? std::string(c.photoAfter) : input + "still being copied");
+        PlatSetAbandoned(0);
+        EXPECT_EQ(ReadBytes(path), c.photoAfter(input));
         auto boxes = FakeBoxes();
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, "File output error: " + path + "\r\n");

@@ -6,6 +6,7 @@ status checked byte for byte.
 usage: batch_test.py PATH-TO-marlovex-batch
 """
 import os
+import re
 import resource
 import signal
 import subprocess
@@ -16,6 +17,8 @@ import unittest
 from jpegdata import ADOBE, EXIF, ICC, IMAGE, JFIF, SOI, XMP, read, write
 
 BATCH = None
+# LeakSanitizer cannot work under ptrace.
+UNDER_STRACE = {"ASAN_OPTIONS": "detect_leaks=0"}
 
 
 def walk_order(folder):
@@ -29,12 +32,13 @@ def walk_order(folder):
             yield path
 
 
-def run(args, env=None, cwd=None, **options):
+def run(args, env=None, cwd=None, program=None, **options):
+    """marlovex-batch with `args`, or `program` (such as strace) with them."""
     full_env = dict(os.environ, LANG="C", LC_ALL="", LC_MESSAGES="")
     full_env.update(env or {})
     if "stdout" not in options:
         options["capture_output"] = True
-    return subprocess.run([BATCH] + args, env=full_env, cwd=cwd, timeout=120, **options)
+    return subprocess.run([program or BATCH] + args, env=full_env, cwd=cwd, timeout=120, **options)
 
 
 def temporary_files(root):
@@ -218,6 +222,65 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(read(big), SOI + XMP + IMAGE * 1200)
         self.assertEqual(read(self.root + "/limit/small.jpg"), SOI + IMAGE)
         self.assertEqual(temporary_files(self.root + "/limit"), [])
+
+    def durable_tree(self):
+        """Three photos to clean, one of them with a second name elsewhere,
+        so that it is rewritten in place."""
+        for name in ("t/a.jpg", "t/sub/b.jpg", "t/two.jpg"):
+            write(self.root + "/" + name, SOI + XMP + IMAGE)
+        os.makedirs(self.root + "/elsewhere")
+        os.link(self.root + "/t/two.jpg", self.root + "/elsewhere/two.jpg")
+
+    def test_each_success_line_follows_its_flushes(self):
+        """On the real system calls: the temporary file's last write, its
+        flush, the commit, the flush of the folder (or of the photo rewritten
+        in place), and only then the photo's line."""
+        self.durable_tree()
+        trace = self.root + "/trace"
+        result = run(["-f", "-y", "-qq", "-s", "256", "-o", trace, "-e",
+                      "trace=write,pwrite64,fsync,fdatasync,syncfs,rename,renameat,renameat2", "--", BATCH,
+                      self.root + "/t"], program="strace", env=UNDER_STRACE)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        calls = [re.match(r"(?:\d+ +)?(\w+)\((.*)\) += (-?\d+)", line) for line in read(trace).decode("latin-1").splitlines()]
+        calls = [(m.group(1), m.group(2)) for m in calls if m and m.group(3) != "-1"]
+        lines = [i for i, (name, args) in enumerate(calls) if name == "write" and "XMP removed: " in args]
+        self.assertEqual(len(lines), 3)
+
+        def last(test, end):
+            return max(i for i in range(end) if test(*calls[i]))
+
+        def on(kind, path):  # a call of `kind` on a descriptor of `path` (strace -y: "3</path>")
+            return lambda name, args: name == kind and re.match(r"\d+<%s>" % re.escape(path), args)
+
+        for line in lines:
+            photo = re.search(r"XMP removed: (.+?)\\n", calls[line][1]).group(1)
+            if photo.endswith("two.jpg"):  # rewritten in place
+                flushed = last(on("fsync", photo), line)
+                commit = last(on("pwrite64", photo), flushed)
+            else:
+                flushed = last(on("fsync", os.path.dirname(photo)), line)
+                commit = last(lambda name, args: name.startswith("rename") and
+                              '"%s"' % os.path.basename(photo) in args, flushed)
+            temp_flush = last(lambda name, args: name == "fsync" and "/.marlovex-" in args, commit)
+            temp = re.match(r"\d+<([^>]*)>", calls[temp_flush][1]).group(1)
+            last_write = last(on("write", temp), temp_flush)
+            first_change = min(i for i in range(line) if on("pwrite64", photo)(*calls[i]) or
+                               (calls[i][0].startswith("rename") and '"%s"' % os.path.basename(photo) in calls[i][1]))
+            self.assertTrue(last_write < temp_flush < first_change <= commit < flushed < line, photo)
+        self.assertEqual(temporary_files(self.root), [])
+
+    def test_failing_flushes_leave_every_photo(self):
+        self.durable_tree()
+        result = run(["-f", "-qq", "-o", "/dev/null", "-e", "trace=fsync,fdatasync,syncfs",
+                      "-e", "inject=fsync,fdatasync,syncfs:error=EIO", "--", BATCH, self.root + "/t"],
+                     program="strace", env=UNDER_STRACE)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(sorted(result.stderr.decode().splitlines()),
+                         ["Error: File output error: %s/t/%s" % (self.root, name)
+                          for name in ("a.jpg", "sub/b.jpg", "two.jpg")])
+        for name in ("t/a.jpg", "t/sub/b.jpg", "t/two.jpg", "elsewhere/two.jpg"):
+            self.assertEqual(read(self.root + "/" + name), SOI + XMP + IMAGE, name)
+        self.assertEqual(temporary_files(self.root), [])
 
     def test_unwritable_standard_output_fails(self):
         write(self.root + "/full/x.jpg", SOI + XMP + IMAGE)

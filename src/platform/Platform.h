@@ -103,21 +103,22 @@ int PlatGetFolderId(const char* path, PlatFileId* id);
 // the temporary file, the replacement) goes through that folder and the
 // entry's name, never the path again, so a file or folder swapped for a
 // link meanwhile cannot redirect the rewrite. Windows: the file stays open
-// from the read to the replacement, and other programs may not write to
-// it, rename it or delete it meanwhile.
+// from the read through the replacement, and other programs may not write
+// to it meanwhile; it is replaced only while its name still leads to it.
 struct PlatFile {
     intptr_t folder;   // POSIX: the containing folder, open; -1 when none
     intptr_t handle;   // the file, open for reading; -1 when none
     char* name;        // tracked block: POSIX, the entry's name in the folder;
                        // Windows, the path (links are resolved by the system)
-    PlatFileId id;     // POSIX: the file read, its size and modification
-    int64_t size;      // time (ns) when it was read, its permission bits,
-    int64_t modified;  // owner, group and number of links
-    uint32_t mode;
-    uint32_t owner;
+    PlatFileId id;     // the file read (Windows: its volume and 64-bit index),
+    int64_t size;      // its size and modification time (ns, POSIX; Windows
+    int64_t modified;  // the last-write time) when it was read, its
+    uint32_t mode;     // permission bits, owner and group (POSIX), and its
+    uint32_t owner;    // number of names (links)
     uint32_t group;
     uint32_t links;
     int writable;      // Windows: opened with write access (else it may not be written)
+    int folderFlushable;  // POSIX: the folder was opened for reading, so it can be flushed
 };
 
 // PlatLoadWholeFile - opens the file at `path` without blocking and without
@@ -152,9 +153,10 @@ void PlatCloseFile(PlatFile* file);
 // temporary file removed; an interruption leaves that complete cleaned copy
 // beside the original.
 struct PlatReplace {
-    intptr_t handle;  // the temporary file, open for writing; -1 when none
-    char* tempName;   // tracked block: its name (POSIX, in the folder) or path (Windows)
-    int64_t written;  // bytes written to it so far
+    intptr_t handle;    // the temporary file, open for writing; -1 when none
+    char* tempName;     // tracked block: its name (POSIX, in the folder) or path (Windows)
+    int64_t written;    // bytes written to it so far
+    int removeOnClose;  // Windows: the system removes it when its handle closes
 };
 
 // PlatReplaceBegin - proves that the file in hand may be written (POSIX:
@@ -169,10 +171,16 @@ int PlatReplaceBegin(PlatFile* file, PlatReplace* replace);
 // 1 when every byte was written.
 int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size);
 // PlatReplaceCommit - puts the temporary file's content in the original's
-// place (see above) and closes `file`. 1 on success. 0 on failure: the
-// original is unchanged and the temporary file removed, except where the
-// system failed half-way through a replacement (Windows) and the temporary
-// file then holds the only complete copy: it is kept.
+// place (see above) and closes `file`, durably: the temporary file is
+// flushed to the disk before it takes the original's place, and the
+// folder's entry (or, rewritten in place, the original) is flushed after,
+// so that once this returns 1 the new content is on the disk. 0 on
+// failure: the original is unchanged and the temporary file removed
+// (a flush of the temporary file that fails counts as a failed write),
+// except where the new content is in place already and could not be
+// flushed, or the system failed half-way through a replacement (Windows):
+// the original is then cleaned, or gone, and a temporary file that holds
+// the complete new content is kept.
 int PlatReplaceCommit(PlatReplace* replace, PlatFile* file);
 // PlatReplaceAbort - closes and removes the temporary file.
 void PlatReplaceAbort(PlatReplace* replace, PlatFile* file);
@@ -188,6 +196,30 @@ uint32_t PlatNextWriteBlock(int64_t written, uint32_t left);
 void PlatInitFile(PlatFile* file);
 // PlatFailLoad - the message line and report of a failed load, then -1.
 int32_t PlatFailLoad(const char* message);
+// PlatTemporaryNumber - the number of the next temporary name to try,
+// drawn at random from 32 bits (`entropy` is the platform's contribution),
+// so that leftovers of earlier runs never use up the names; in a fixed
+// sequence when a test asked for one (PlatSetTemporaryNumbers).
+uint32_t PlatTemporaryNumber(uint64_t entropy);
+// Tries at most this many names before creating a temporary file fails.
+constexpr int PLAT_TEMPORARY_TRIES = 100;
+
+//----------------------------------------------------------------------------
+// Abandoning the file in hand. When the program must end soon (its window
+// was closed or the session ends, and the file in hand takes too long),
+// PlatSetAbandoned(1) makes every later write to a temporary file fail and
+// keeps a rewrite or a commit that has not begun from beginning, so the
+// rewrite ends at once with the original untouched and its temporary file
+// removed; a commit already under way is finished. PlatCommitting says
+// whether one is. PlatSetAbandoned(0) undoes it (for tests).
+void PlatSetAbandoned(int abandoned);
+int PlatAbandoned();
+int PlatCommitting();
+// For the implementations: the commit's start and end, around the steps
+// that must not be cut short. PlatBeginCommit answers 0 when the file in
+// hand was abandoned, and the commit is then not made.
+int PlatBeginCommit();
+void PlatEndCommit();
 
 //----------------------------------------------------------------------------
 // Odds and ends.
@@ -212,6 +244,7 @@ enum PlatFault {
     PLAT_FAULT_FIND,      // opening a folder enumeration
     PLAT_FAULT_READ_OPEN, // opening a file for reading (PlatLoadWholeFile)
     PLAT_FAULT_READ,      // reading a file whole: fewer bytes arrive (PlatLoadWholeFile)
+    PLAT_FAULT_FLUSH,     // one flush to the disk (a file, a folder, a file system)
     PLAT_FAULT_COUNT
 };
 void PlatSetFault(int kind, int nth);
@@ -225,3 +258,7 @@ int PlatFaultHit(int kind);
 typedef void (*PlatRaceHook)();
 void PlatSetRaceHook(PlatRaceHook hook);
 void PlatRunRaceHook();
+
+// PlatSetTemporaryNumbers - the temporary names' numbers from now on are
+// `first`, first + 1, ...; 0 goes back to numbers drawn at random.
+void PlatSetTemporaryNumbers(uint32_t first);

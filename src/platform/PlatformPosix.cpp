@@ -182,7 +182,17 @@ static int OpenFolderOf(const char* path, PlatFile* file)
         TrackedFree(folder);
         return 0;
     }
+    // A folder that may be entered but not listed (mode 711 or 733 for the
+    // user) cannot be opened for reading; a path descriptor still reaches
+    // its entries, and the folder's entries are then flushed through its
+    // file system.
     file->folder = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    file->folderFlushable = file->folder >= 0;
+#ifdef O_PATH
+    if (file->folder < 0 && errno == EACCES) {
+        file->folder = open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+#endif
     TrackedFree(folder);
     return file->folder >= 0;
 }
@@ -278,19 +288,23 @@ int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
     replace->handle = -1;
     replace->tempName = nullptr;
     replace->written = 0;
+    replace->removeOnClose = 0;
     // Prove that the original may be written before anything is written:
     // the permission check that opening it for writing would make
     // (read-only file system and immutable files included). A file without
     // any write permission counts as read-only even for root, as the
     // read-only attribute does on Windows.
-    if (PlatFaultHit(PLAT_FAULT_OPEN) || (file->mode & 0222) == 0 ||
+    if (PlatAbandoned() || PlatFaultHit(PLAT_FAULT_OPEN) || (file->mode & 0222) == 0 ||
         faccessat((int)file->folder, file->name, W_OK, AT_EACCESS) != 0) {
         return 0;
     }
     // A hidden name the walk never takes for a photo, short enough for any
     // folder in which the photo's own name fits.
-    for (unsigned number = 0; number < 100; number++) {
-        char* temp = FormatText(".marlovex-%u~", number);
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t entropy = ((uint64_t)now.tv_nsec << 20) ^ (uint64_t)now.tv_sec ^ ((uint64_t)getpid() << 40);
+    for (int tries = 0; tries < PLAT_TEMPORARY_TRIES; tries++) {
+        char* temp = FormatText(".marlovex-%u~", (unsigned)PlatTemporaryNumber(entropy));
         if (temp == nullptr) {
             return 0;
         }
@@ -312,7 +326,7 @@ int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
 
 int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size)
 {
-    if (size <= 0 || PlatFaultHit(PLAT_FAULT_WRITE)) {
+    if (size <= 0 || PlatAbandoned() || PlatFaultHit(PLAT_FAULT_WRITE)) {
         return 0;
     }
     const char* at = (const char*)data;
@@ -394,9 +408,10 @@ static int KeepWhatTheOriginalHas(const PlatFile* file, int temp)
 
 // What became of a commit.
 enum Commit {
-    COMMIT_DONE,          // the new content is in the original's place
+    COMMIT_DONE,          // the new content is in the original's place, on the disk
     COMMIT_FAILED,        // the original is untouched; the temporary file goes
-    COMMIT_KEEP_TEMPORARY // the original was damaged: the temporary file is the complete copy
+    COMMIT_KEEP_TEMPORARY // the original was damaged, or is cleaned but not known to be on
+                          // the disk: a temporary file that is left is the complete copy
 };
 
 // The temporary file takes the original's name. Where the system can swap
@@ -425,8 +440,42 @@ static Commit RenameOver(const PlatFile* file, const PlatReplace* replace)
     return renameat(folder, replace->tempName, folder, file->name) == 0 ? COMMIT_DONE : COMMIT_FAILED;
 }
 
-// Rewrites the original in place from the complete temporary file, then
-// truncates it: its owner, links and attributes stay as they were.
+// Flushes what was written to `fd` to the disk, its size and attributes
+// included.
+static int Flush(int fd)
+{
+    if (PlatFaultHit(PLAT_FAULT_FLUSH)) {
+        return 0;
+    }
+    int result;
+    do {
+        result = fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+// Flushes the folder's entries: through the folder itself where it could be
+// opened for reading, else through its whole file system, which the
+// original's own descriptor reaches.
+static int FlushFolder(const PlatFile* file)
+{
+    if (file->folderFlushable) {
+        return Flush((int)file->folder);
+    }
+    if (PlatFaultHit(PLAT_FAULT_FLUSH)) {
+        return 0;
+    }
+#ifdef __linux__
+    return syncfs((int)file->handle) == 0;
+#else
+    sync();
+    return 1;
+#endif
+}
+
+// Rewrites the original in place from the complete temporary file (on the
+// disk already), truncates it and flushes it: its owner, links and
+// attributes stay as they were.
 static Commit CopyInPlace(const PlatFile* file, const PlatReplace* replace)
 {
     int original = openat((int)file->folder, file->name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -443,7 +492,8 @@ static Commit CopyInPlace(const PlatFile* file, const PlatReplace* replace)
         close(original);
         return COMMIT_FAILED;
     }
-    // From the first write on, only the temporary file is sure to be whole.
+    // From the first write on, only the temporary file is sure to be whole;
+    // it stays unless the original is on the disk, complete.
     int ok = 1;
     for (int64_t at = 0; ok && at < replace->written;) {
         ssize_t got = pread((int)replace->handle, block, PLAT_WRITE_BLOCK, at);
@@ -451,27 +501,41 @@ static Commit CopyInPlace(const PlatFile* file, const PlatReplace* replace)
         at += got;
     }
     TrackedFree(block);
-    ok = ok && ftruncate(original, replace->written) == 0;
+    ok = ok && ftruncate(original, replace->written) == 0 && Flush(original);
     ok = close(original) == 0 && ok;
     return ok ? COMMIT_DONE : COMMIT_KEEP_TEMPORARY;
 }
 
+// The temporary file, complete and with the original's owner, permissions
+// and attributes, is flushed before it takes the original's place, and the
+// folder after; rewritten in place, the original is flushed before the
+// temporary copy goes. So a power cut at any moment leaves the photo as it
+// was or as it will be, and the success line follows only when it is on
+// the disk.
 int PlatReplaceCommit(PlatReplace* replace, PlatFile* file)
 {
     PlatRunRaceHook();
     int temp = (int)replace->handle;
     int inPlace = 0;
     Commit result = COMMIT_FAILED;
-    if (!PlatFaultHit(PLAT_FAULT_REPLACE) && StillTheFileRead(file)) {
-        // A file with several names keeps them only when rewritten in place.
-        inPlace = file->links != 1 || !KeepWhatTheOriginalHas(file, temp);
-        if (inPlace) {
-            result = CopyInPlace(file, replace);
-        } else {
-            // A delayed write error shows up at the close.
-            result = close(temp) == 0 ? RenameOver(file, replace) : COMMIT_FAILED;
-            temp = -1;
+    if (PlatBeginCommit()) {
+        if (!PlatFaultHit(PLAT_FAULT_REPLACE)) {
+            // A file with several names keeps them only when rewritten in place.
+            inPlace = file->links != 1 || !KeepWhatTheOriginalHas(file, temp);
+            if (Flush(temp)) {
+                if (inPlace) {
+                    result = CopyInPlace(file, replace);
+                } else if (StillTheFileRead(file)) {
+                    // A delayed write error shows up at the close.
+                    result = close(temp) == 0 ? RenameOver(file, replace) : COMMIT_FAILED;
+                    temp = -1;
+                    if (result == COMMIT_DONE && !FlushFolder(file)) {
+                        result = COMMIT_KEEP_TEMPORARY;  // in place, not known to be on the disk
+                    }
+                }
+            }
         }
+        PlatEndCommit();
     }
     if (temp >= 0) {
         close(temp);
