@@ -156,11 +156,109 @@ int PlatGetFolderId(const char* path, PlatFileId* id)
 }
 
 //----------------------------------------------------------------------------
+// Scanners (antivirus, the indexer, a sync client) open a new file or a
+// photo for a moment, and a call that needs it then fails with a sharing
+// violation. Such a call is tried again, up to ten times within about a
+// second, before it counts as failed.
+constexpr int BUSY_TRIES = 10;
+constexpr DWORD BUSY_PAUSE_MS = 100;
+
+// TryAgain - after a failed call: 1, after a pause, when it met a sharing
+// violation and has tries left; 0 otherwise, with the call's error kept.
+static int TryAgain(int* tries)
+{
+    DWORD error = GetLastError();
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) || ++*tries >= BUSY_TRIES) {
+        return 0;
+    }
+    Sleep(BUSY_PAUSE_MS);
+    SetLastError(error);
+    return 1;
+}
+
+static HANDLE OpenPath(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags)
+{
+    wchar_t* wide = WinSystemPath(path);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    int tries = 0;
+    while (wide != nullptr && (handle = CreateFileW(wide, access, share, nullptr, disposition, flags, nullptr)) ==
+                                  INVALID_HANDLE_VALUE &&
+           TryAgain(&tries)) {
+    }
+    DWORD error = GetLastError();
+    WinFree(wide);
+    SetLastError(error);
+    return handle;
+}
+
+// Removes a file by its path. A removal that fails is reported: it leaves a
+// temporary file behind, which never stands in a later photo's way.
+static int DeletePath(const char* path)
+{
+    wchar_t* wide = WinSystemPath(path);
+    int tries = 0;
+    int ok = 0;
+    while (wide != nullptr && !(ok = DeleteFileW(wide)) && TryAgain(&tries)) {
+    }
+    WinFree(wide);
+    if (!ok) {
+        MV_REPORT_FAILURE();
+    }
+    return ok;
+}
+
+// Flushes what was written through `handle` to the disk.
+static int Flush(HANDLE handle)
+{
+    return !PlatFaultHit(PLAT_FAULT_FLUSH) && FlushFileBuffers(handle);
+}
+
+static int64_t TimeOf(const FILETIME* time)
+{
+    return (int64_t)(((uint64_t)time->dwHighDateTime << 32) | time->dwLowDateTime);
+}
+
+// Identity, size, last-write time and number of names of an open file.
+static int DescribeFile(HANDLE handle, PlatFile* file)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info)) {
+        return 0;
+    }
+    file->id.volume = info.dwVolumeSerialNumber;
+    file->id.file[0] = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+    file->id.file[1] = 0;
+    file->size = (int64_t)(((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow);
+    file->modified = TimeOf(&info.ftLastWriteTime);
+    file->links = info.nNumberOfLinks;
+    return 1;
+}
+
+// Whether the photo's name still leads to the file read, unchanged: another
+// program may have renamed it away and put another file there, which would
+// otherwise be replaced with the old photo's content.
+static int StillTheFileRead(const PlatFile* file)
+{
+    HANDLE handle = OpenPath(file->name, FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, 0);
+    PlatFile now;
+    PlatInitFile(&now);
+    int same = handle != INVALID_HANDLE_VALUE && DescribeFile(handle, &now) && now.id.volume == file->id.volume &&
+               now.id.file[0] == file->id.file[0] && now.size == file->size && now.modified == file->modified;
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+    }
+    return same;
+}
+
+//----------------------------------------------------------------------------
 // The file in hand. It is opened once, for reading and, where it may be
-// written, for writing too, which proves that it may be replaced. Other
-// programs may read it meanwhile, but not write, rename or delete it: a
-// program that is writing the photo keeps it from being opened with write
-// access, and the rewrite then refuses it ("Can't open: ").
+// written, for writing too, which proves that it may be replaced. Until the
+// replacement other programs may read it, but not write it: a program that
+// saves the photo meanwhile is refused, and one that is writing the photo
+// keeps it from being opened with write access, and the rewrite then
+// refuses it ("Can't open: "). It may be renamed, which the replacement
+// needs; a name that no longer leads to it is not replaced.
 void PlatCloseFile(PlatFile* file)
 {
     if ((HANDLE)file->handle != INVALID_HANDLE_VALUE) {
@@ -189,40 +287,34 @@ int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buff
     PlatInitFile(file);
     // The read-only attribute is tested first: Windows refuses such a file
     // for writing anyway, but Wine running as root would open it.
-    wchar_t* wide = WinSystemPath(path);
-    DWORD attributes = wide ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
+    DWORD attributes = AttributesOf(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        WinFree(wide);
         return PlatFailLoad("Can't Get File Size");
     }
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (!PlatFaultHit(PLAT_FAULT_READ_OPEN)) {
         if (!(attributes & FILE_ATTRIBUTE_READONLY)) {
-            handle = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+            handle = OpenPath(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN);
             file->writable = handle != INVALID_HANDLE_VALUE;
         }
         if (handle == INVALID_HANDLE_VALUE) {
-            handle = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+            handle = OpenPath(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
         }
     }
-    WinFree(wide);
     if (handle == INVALID_HANDLE_VALUE) {
         return PlatFailLoad("Can't Open File");
     }
     file->handle = (intptr_t)handle;
     // Sizes are signed 32-bit counts: a file of 2 GiB or more has no size
-    // that the callers could use. Only a plain disk file is read. Held
-    // without write sharing, the file cannot change until the replacement,
-    // so its identity need not be checked again.
-    LARGE_INTEGER size;
-    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size) || size.QuadPart > INT32_MAX) {
+    // that the callers could use. Only a plain disk file is read.
+    if (GetFileType(handle) != FILE_TYPE_DISK || !DescribeFile(handle, file) || file->size > INT32_MAX) {
         PlatCloseFile(file);
         return PlatFailLoad("Can't Get File Size");
     }
     file->name = FormatText("%s", path);
-    unsigned char* block = (unsigned char*)TrackedAlloc((size_t)size.QuadPart);
+    unsigned char* block = (unsigned char*)TrackedAlloc((size_t)file->size);
     if (file->name == nullptr || block == nullptr) {
         TrackedFree(block);
         PlatCloseFile(file);
@@ -230,19 +322,21 @@ int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buff
     }
     // The caller rewrites the file from this block, so it must hold exactly
     // the file: a short read and a file longer than its size are failures.
-    if (!ReadExactly(handle, block, (int32_t)size.QuadPart)) {
+    if (!ReadExactly(handle, block, (int32_t)file->size)) {
         TrackedFree(block);
         PlatCloseFile(file);
         return PlatFailLoad("Can't Read File");
     }
     *buffer = block;
-    return (int32_t)size.QuadPart;
+    return (int32_t)file->size;
 }
 
 //----------------------------------------------------------------------------
 // Safe replacement: the temporary file sits beside the original and takes
 // its place through ReplaceFileW, which keeps the original's attributes,
-// creation time and security; MoveFileExW is the fallback.
+// creation time, security and streams; MoveFileExW is the fallback. A photo
+// with several names (hard links) is rewritten in place instead, so that
+// every name shows the cleaned photo.
 static void ReleaseReplace(PlatReplace* replace)
 {
     TrackedFree(replace->tempName);
@@ -252,7 +346,7 @@ static void ReleaseReplace(PlatReplace* replace)
 
 // The temporary file's path: the original's folder (up to its last
 // separator, '\' or '/') and a short name that never ends in .jpg.
-static char* TemporaryPath(const char* path, unsigned number)
+static char* TemporaryPath(const char* path, uint32_t number)
 {
     int folderLength = 0;  // with its separator
     for (int i = 0; path[i] != '\0'; i++) {
@@ -260,15 +354,44 @@ static char* TemporaryPath(const char* path, unsigned number)
             folderLength = i + 1;
         }
     }
-    return FormatText("%.*s~marlovex%u.tmp", folderLength, path, number);
+    return FormatText("%.*s~marlovex%u.tmp", folderLength, path, (unsigned)number);
 }
 
-static int DeletePath(const char* path)
+// The temporary file is marked to go when its handle closes, from its
+// creation until it is to stay: so it goes whatever ends the rewrite
+// before its commit, a failure, the program's end or a kill, and no other
+// program can open it meanwhile. 1 when the mark was set (or cleared).
+static int RemoveOnClose(HANDLE handle, BOOL remove)
 {
-    wchar_t* wide = WinSystemPath(path);
-    int ok = wide != nullptr && DeleteFileW(wide);
-    WinFree(wide);
-    return ok;
+    FILE_DISPOSITION_INFO disposition = {(BOOLEAN)remove};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) != 0;
+}
+
+// Closes the temporary file and sees that it goes.
+static void RemoveTemporary(PlatReplace* replace)
+{
+    if ((HANDLE)replace->handle != INVALID_HANDLE_VALUE) {
+        CloseHandle((HANDLE)replace->handle);
+        replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
+        if (replace->removeOnClose) {
+            return;
+        }
+    }
+    if (replace->tempName != nullptr) {
+        DeletePath(replace->tempName);
+    }
+}
+
+// Closes the temporary file, which stays: it holds the complete photo.
+static void KeepTemporary(PlatReplace* replace)
+{
+    if ((HANDLE)replace->handle != INVALID_HANDLE_VALUE) {
+        if (replace->removeOnClose && !RemoveOnClose((HANDLE)replace->handle, FALSE)) {
+            MV_REPORT_FAILURE();
+        }
+        CloseHandle((HANDLE)replace->handle);
+        replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
+    }
 }
 
 int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
@@ -276,29 +399,32 @@ int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
     replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
     replace->tempName = nullptr;
     replace->written = 0;
-    if (PlatFaultHit(PLAT_FAULT_OPEN) || !file->writable) {
+    replace->removeOnClose = 0;
+    if (PlatAbandoned() || PlatFaultHit(PLAT_FAULT_OPEN) || !file->writable) {
         return 0;
     }
-    for (unsigned number = 0; number < 100; number++) {
-        char* temp = TemporaryPath(file->name, number);
-        wchar_t* wide = temp ? WinSystemPath(temp) : nullptr;
-        if (wide == nullptr) {
-            TrackedFree(temp);
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    uint64_t entropy = (uint64_t)counter.QuadPart ^ ((uint64_t)GetCurrentProcessId() << 40);
+    for (int tries = 0; tries < PLAT_TEMPORARY_TRIES; tries++) {
+        char* temp = TemporaryPath(file->name, PlatTemporaryNumber(entropy));
+        if (temp == nullptr) {
             return 0;
         }
+        // Read back for an in-place rewrite; removed through this handle.
         HANDLE handle = PlatFaultHit(PLAT_FAULT_OPEN)
                             ? INVALID_HANDLE_VALUE
-                            : CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                            : OpenPath(temp, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
         DWORD error = GetLastError();
-        WinFree(wide);
         if (handle != INVALID_HANDLE_VALUE) {
             replace->handle = (intptr_t)handle;
             replace->tempName = temp;
+            replace->removeOnClose = RemoveOnClose(handle, TRUE);
             return 1;
         }
         TrackedFree(temp);
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_SHARING_VIOLATION) {
             break;
         }
     }
@@ -307,7 +433,7 @@ int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
 
 int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size)
 {
-    if (size <= 0 || PlatFaultHit(PLAT_FAULT_WRITE)) {
+    if (size <= 0 || PlatAbandoned() || PlatFaultHit(PLAT_FAULT_WRITE)) {
         return 0;
     }
     const char* at = (const char*)data;
@@ -325,53 +451,159 @@ int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size)
     return 1;
 }
 
-// Our handle on the original is closed just before the replacement, which
-// needs the file free; until then no other program could change it.
-int PlatReplaceCommit(PlatReplace* replace, PlatFile* file)
+// What became of a commit.
+enum Commit {
+    COMMIT_DONE,          // the new content is in the original's place, on the disk
+    COMMIT_FAILED,        // the original is untouched; the temporary file goes
+    COMMIT_KEEP_TEMPORARY // the original is gone, damaged, or cleaned but not known to be
+                          // on the disk: a temporary file that is left is the complete copy
+};
+
+// Rewrites the photo in place through the handle that was read, from the
+// complete temporary file (on the disk already), and flushes it.
+static Commit CopyInPlace(PlatFile* file, PlatReplace* replace)
 {
-    PlatRunRaceHook();
-    int ok = CloseHandle((HANDLE)replace->handle) != 0;
-    replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
-    if ((HANDLE)file->handle != INVALID_HANDLE_VALUE) {
-        CloseHandle((HANDLE)file->handle);
-        file->handle = (intptr_t)INVALID_HANDLE_VALUE;
+    HANDLE original = (HANDLE)file->handle;
+    HANDLE temp = (HANDLE)replace->handle;
+    char* block = (char*)TrackedAlloc(PLAT_WRITE_BLOCK);
+    LARGE_INTEGER start = {};
+    if (block == nullptr || !SetFilePointerEx(temp, start, nullptr, FILE_BEGIN) ||
+        !SetFilePointerEx(original, start, nullptr, FILE_BEGIN)) {
+        TrackedFree(block);
+        return COMMIT_FAILED;
     }
-    wchar_t* original = WinSystemPath(file->name);
-    wchar_t* temp = WinSystemPath(replace->tempName);
-    if (original == nullptr || temp == nullptr) {
-        ok = 0;
+    // From the first write on, only the temporary file is sure to be whole.
+    int ok = 1;
+    for (int64_t at = 0; ok && at < replace->written;) {
+        DWORD got = 0;
+        DWORD put = 0;
+        ok = ReadFile(temp, block, PLAT_WRITE_BLOCK, &got, nullptr) && got > 0 &&
+             WriteFile(original, block, got, &put, nullptr) && put == got;
+        at += got;
     }
-    if (ok && PlatFaultHit(PLAT_FAULT_REPLACE)) {
-        ok = 0;
-    } else if (ok) {
-        ok = ReplaceFileW(original, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+    TrackedFree(block);
+    ok = ok && SetEndOfFile(original) && Flush(original);
+    return ok ? COMMIT_DONE : COMMIT_KEEP_TEMPORARY;
+}
+
+// Waits, within the tries of TryAgain, while a scanner holds `path` without
+// letting it be renamed, which would make ReplaceFileW fail (and Wine's
+// leave an empty "rf*.tmp" file behind at each try).
+static void WaitUntilRenamable(const wchar_t* path, int* tries)
+{
+    for (;;) {
+        HANDLE handle = CreateFileW(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+            return;
+        }
+        if (!TryAgain(tries)) {
+            return;
+        }
+    }
+}
+
+// ReplaceFileW, and when it fails, the second way (MoveFileExW); each
+// tried again while a scanner has one of the files open.
+static int ReplaceOrMove(const wchar_t* original, const wchar_t* temp)
+{
+    int tries = 0;
+    for (;;) {
+        WaitUntilRenamable(original, &tries);
+        WaitUntilRenamable(temp, &tries);
+        if (ReplaceFileW(original, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+            return 1;
+        }
+        if (TryAgain(&tries)) {
+            continue;
+        }
         // ReplaceFileW can fail half-way: with ERROR_UNABLE_TO_MOVE_REPLACEMENT
         // the original is gone, with ..._2 it lives on under another name;
         // either way the temporary file holds the only complete photo, and
         // MoveFileExW puts it in place. Otherwise the original is untouched
         // and MoveFileExW is simply the second way to replace it.
-        ok = ok || MoveFileExW(temp, original, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        tries = 0;
+        while (!MoveFileExW(temp, original, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            if (!TryAgain(&tries)) {
+                return 0;
+            }
+        }
+        return 1;
     }
-    // The temporary file goes only while the original is in its place: were
-    // it gone, the temporary file would be the photo.
-    if (!ok && original != nullptr && GetFileAttributesW(original) != INVALID_FILE_ATTRIBUTES) {
-        DeletePath(replace->tempName);
+}
+
+// The photo's new entry reaches the disk: the file opened again and
+// flushed, which on NTFS commits its entry too.
+static int FlushPath(const char* path)
+{
+    HANDLE handle = OpenPath(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             OPEN_EXISTING, 0);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    int ok = Flush(handle);
+    CloseHandle(handle);
+    return ok;
+}
+
+// Puts the temporary file in the photo's place while the photo is held open
+// (so that nothing writes it meanwhile) and its name still leads to it. A
+// system that will not replace a file held open is given the photo back
+// first, and it is replaced only if it is still the file read, unchanged.
+static Commit Replace(PlatFile* file, PlatReplace* replace)
+{
+    if (replace->removeOnClose && !RemoveOnClose((HANDLE)replace->handle, FALSE)) {
+        return COMMIT_FAILED;
+    }
+    CloseHandle((HANDLE)replace->handle);  // ReplaceFileW opens it itself
+    replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
+    replace->removeOnClose = 0;
+    wchar_t* original = WinSystemPath(file->name);
+    wchar_t* temp = WinSystemPath(replace->tempName);
+    int replaced = 0;
+    if (original != nullptr && temp != nullptr && !PlatFaultHit(PLAT_FAULT_REPLACE) && StillTheFileRead(file)) {
+        replaced = ReplaceOrMove(original, temp);
+        if (!replaced && AttributesOf(file->name) != INVALID_FILE_ATTRIBUTES) {
+            CloseHandle((HANDLE)file->handle);
+            file->handle = (intptr_t)INVALID_HANDLE_VALUE;
+            replaced = StillTheFileRead(file) && ReplaceOrMove(original, temp);
+        }
     }
     WinFree(original);
     WinFree(temp);
+    if (!replaced) {
+        // Were the photo gone, the temporary file would be the photo.
+        return AttributesOf(file->name) != INVALID_FILE_ATTRIBUTES ? COMMIT_FAILED : COMMIT_KEEP_TEMPORARY;
+    }
+    return FlushPath(file->name) ? COMMIT_DONE : COMMIT_KEEP_TEMPORARY;
+}
+
+int PlatReplaceCommit(PlatReplace* replace, PlatFile* file)
+{
+    PlatRunRaceHook();
+    // The complete new content reaches the disk before it takes the photo's
+    // place; a photo rewritten in place is flushed before its temporary
+    // copy goes.
+    Commit result = COMMIT_FAILED;
+    if (Flush((HANDLE)replace->handle) && PlatBeginCommit()) {
+        result = file->links > 1 ? CopyInPlace(file, replace) : Replace(file, replace);
+        PlatEndCommit();
+    }
+    if (result == COMMIT_KEEP_TEMPORARY) {
+        KeepTemporary(replace);
+    } else if (result == COMMIT_FAILED || file->links > 1) {
+        RemoveTemporary(replace);  // after a replacement its name is the photo's
+    }
+    PlatCloseFile(file);
     ReleaseReplace(replace);
-    return ok;
+    return result == COMMIT_DONE;
 }
 
 void PlatReplaceAbort(PlatReplace* replace, PlatFile* file)
 {
     (void)file;
-    if ((HANDLE)replace->handle != INVALID_HANDLE_VALUE) {
-        CloseHandle((HANDLE)replace->handle);
-    }
-    if (replace->tempName != nullptr) {
-        DeletePath(replace->tempName);
-    }
+    RemoveTemporary(replace);
     ReleaseReplace(replace);
 }
 
