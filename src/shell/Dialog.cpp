@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "platform/Platform.h"
 #include "platform/Ui.h"
 #include "platform/WinText.h"
 #include "resource.h"
@@ -22,8 +23,17 @@
 #define WM_LOG_SYNC (WM_APP + 3)        // sent: every posted text is in the pane on return
 #define WM_LOG_CLEAR (WM_APP + 4)       // sent: empties the pane
 
-// How long the closing sequence waits for the file in hand to be finished.
-constexpr DWORD CLOSE_WAIT_MS = 20000;
+// How long the closing sequence lets the file in hand finish before it is
+// abandoned (its temporary file removed, the photo untouched): after a
+// close the window is gone at once and the program may take its time;
+// the end of a session allows a few seconds in all.
+constexpr DWORD CLOSE_FINISH_MS = 20000;
+constexpr DWORD SESSION_END_FINISH_MS = 1500;
+// How long an abandoned file may take to end, the worker then being at its
+// next write at most. A commit under way is always finished. Should the
+// worker still be inside one write or flush when the program ends, the
+// system removes its temporary file, which is marked so.
+constexpr DWORD ABANDON_WAIT_MS = 1500;
 
 //----------------------------------------------------------------------------
 // The log pane. An append is three requests to the edit control: its text's
@@ -121,26 +131,41 @@ static BOOL CALLBACK AnswerWorkerBox(HWND window, LPARAM)
 }
 
 //----------------------------------------------------------------------------
-// StopWorker - asks the worker to stop and waits until the file in hand is
-// finished, so that no rewrite is cut short. Meanwhile the worker's
-// synchronous requests are served (and fail at once, the windows being
-// gone), and a box it shows is answered. The wait is bounded; the process
-// ends the worker only after that, when every original is still intact
-// since each rewrite replaces its file only when complete. 1 when the
-// worker has ended.
-static int StopWorker()
+// WaitForWorker - waits up to `ms` for the worker to end, and beyond that
+// while a commit is under way, serving its synchronous requests meanwhile
+// (they fail at once, the windows being gone) and answering the boxes it
+// shows. 1 when it has ended.
+static int WaitForWorker(DWORD ms)
 {
-    g_cancel = 1;
-    g_workerQuit = 1;
     DWORD start = GetTickCount();
-    int ended = 0;
-    while (!ended && GetTickCount() - start < CLOSE_WAIT_MS) {
-        ended = MsgWaitForMultipleObjects(1, &g_worker, FALSE, 100, QS_SENDMESSAGE) == WAIT_OBJECT_0;
-        if (!ended) {
-            MSG message;
-            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-            EnumThreadWindows(g_workerId, AnswerWorkerBox, 0);
+    for (;;) {
+        if (MsgWaitForMultipleObjects(1, &g_worker, FALSE, 50, QS_SENDMESSAGE) == WAIT_OBJECT_0) {
+            return 1;
         }
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        EnumThreadWindows(g_workerId, AnswerWorkerBox, 0);
+        DWORD waited = GetTickCount() - start;
+        if (waited >= ms && !PlatCommitting()) {
+            return 0;
+        }
+    }
+}
+
+// StopWorker - asks the worker to stop and lets the file in hand finish for
+// up to `finishMs`; then abandons it, which ends the rewrite at its next
+// write with the photo untouched, while a commit under way is finished.
+// So the program ends at a commit boundary. The worker is asked to quit
+// before it is asked to stop, so that a cycle that clears the stop cannot
+// miss the quit. 1 when the worker has ended.
+static int StopWorker(DWORD finishMs)
+{
+    g_workerQuit = 1;
+    g_cancel = 1;
+    int ended = WaitForWorker(finishMs);
+    if (!ended) {
+        PlatSetAbandoned(1);
+        ended = WaitForWorker(ABANDON_WAIT_MS);
     }
     CloseHandle(g_worker);
     g_worker = nullptr;
@@ -154,13 +179,13 @@ static int StopWorker()
 // the close sequence only when the worker has ended (it then never took the
 // drop up, or has released it and cleared g_pendingDrop). When the wait ran
 // out the worker may be in its drop pass: the drop stays with it and goes
-// with the process.
-static void OnClose(HWND dialog)
+// with the process. The end of the session closes the same way, sooner.
+static void OnClose(HWND dialog, DWORD finishMs)
 {
     SaveSettings(dialog, SETTINGS_FILE, SETTINGS_SECTION);
     g_closing = 1;
     SendMessageW(g_hiddenWindow, WM_CLOSE, 0, 0);
-    if (g_worker != nullptr && StopWorker()) {
+    if (g_worker != nullptr && StopWorker(finishMs)) {
         void* pending = g_pendingDrop.exchange(nullptr);
         if (pending != nullptr) {
             DragFinish((HDROP)pending);
@@ -201,7 +226,17 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         OnDropFiles((HDROP)wParam);
         return FALSE;
     case WM_CLOSE:
-        OnClose(dialog);
+        OnClose(dialog, CLOSE_FINISH_MS);
+        return TRUE;
+    case WM_QUERYENDSESSION:
+        // The session may end; the run is ended at a commit boundary when
+        // it does (WM_ENDSESSION).
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam && !g_closing.load()) {
+            OnClose(dialog, SESSION_END_FINISH_MS);
+        }
         return TRUE;
     case WM_ENABLE_CONTROL:
         DrainLog(0);

@@ -48,11 +48,17 @@ static void SetButton(void* dialog, int id, int enable)
 }
 
 //----------------------------------------------------------------------------
-// The walk callbacks. STOP is looked at before each file, so it takes
-// effect at the next file; the file in hand is always finished.
+// The walk callbacks. STOP, and the program's end, are looked at before
+// each file, so they take effect at the next file; the file in hand is
+// finished.
+static int Stopping()
+{
+    return g_cancel.load() || g_workerQuit.load();
+}
+
 static int ListStep(const char* path)
 {
-    if (g_cancel.load()) {
+    if (Stopping()) {
         return 0;
     }
     LogTick();
@@ -62,7 +68,7 @@ static int ListStep(const char* path)
 
 static int ConvertStep(const char* path)
 {
-    if (g_cancel.load()) {
+    if (Stopping()) {
         return 0;
     }
     LogTick();

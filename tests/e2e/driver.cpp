@@ -24,6 +24,10 @@
 //                             longest the dialog took to answer a message
 //   driver stop               presses STOP; prints the milliseconds until a
 //                             message box is shown
+//   driver end-session        the end of the session, as the system makes it:
+//                             WM_QUERYENDSESSION, then WM_ENDSESSION, to each
+//                             top-level window of the dialog's process; prints
+//                             the answers and the milliseconds it took
 // Exit status 0 on success, 3 when there is no dialog.
 #include <windows.h>
 
@@ -192,6 +196,42 @@ static int WaitControl(int id, int enabled, DWORD deadline)
     return 1;
 }
 
+struct Windows {
+    DWORD process;
+    HWND list[64];
+    int count;
+};
+
+static BOOL CALLBACK FindProcessWindows(HWND window, LPARAM parameter)
+{
+    Windows* windows = (Windows*)parameter;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == windows->process && windows->count < 64) {
+        windows->list[windows->count++] = window;
+    }
+    return TRUE;
+}
+
+static void EndSession()
+{
+    Windows windows = {0, {}, 0};
+    GetWindowThreadProcessId(s_dialog, &windows.process);
+    EnumWindows(FindProcessWindows, (LPARAM)&windows);
+    DWORD start = GetTickCount();
+    printf("answers");
+    for (int i = 0; i < windows.count; i++) {
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutA(windows.list[i], WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer);
+        printf(" %d", (int)answer);
+    }
+    for (int i = 0; i < windows.count; i++) {
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutA(windows.list[i], WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 20000, &answer);
+    }
+    printf(" ms %lu\n", (unsigned long)(GetTickCount() - start));
+}
+
 int main(int argc, char** argv)
 {
     if (argc < 2) {
@@ -274,6 +314,8 @@ int main(int argc, char** argv)
             Sleep(5);
         }
         printf("%lu\n", (unsigned long)(GetTickCount() - start));
+    } else if (strcmp(command, "end-session") == 0) {
+        EndSession();
     } else if (strcmp(command, "ok") == 0) {
         Boxes boxes = {{}, 0};
         EnumWindows(FindBoxes, (LPARAM)&boxes);
