@@ -3,6 +3,11 @@
 // with one read, write it whole to a new file beside it in 64 KiB blocks,
 // and rename the new file over the original. No parsing, no checks beyond
 // the system calls' results.
+//
+//   marlovex-floor [--durable] FOLDER...
+//
+// --durable: the least that puts each file on the disk before the next one
+// begins: the new file is flushed before the rename, its folder after.
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
@@ -15,6 +20,20 @@
 
 static std::vector<char> s_buffer;
 static long s_files;
+static int s_durable;
+
+static int FlushFolderOf(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    int folder = open(slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1).c_str(),
+                      O_RDONLY | O_DIRECTORY);
+    if (folder < 0) {
+        return 0;
+    }
+    int ok = fsync(folder) == 0;
+    close(folder);
+    return ok;
+}
 
 static int CopyOver(const char* path, const struct stat* status, int type, struct FTW*)
 {
@@ -47,7 +66,8 @@ static int CopyOver(const char* path, const struct stat* status, int type, struc
         }
         at += (size_t)written;
     }
-    if (close(out) != 0 || rename(temp.c_str(), path) != 0) {
+    if ((s_durable && fsync(out) != 0) || close(out) != 0 || rename(temp.c_str(), path) != 0 ||
+        (s_durable && !FlushFolderOf(path))) {
         return 1;
     }
     s_files++;
@@ -56,7 +76,12 @@ static int CopyOver(const char* path, const struct stat* status, int type, struc
 
 int main(int argc, char** argv)
 {
-    for (int i = 1; i < argc; i++) {
+    int first = 1;
+    if (argc > 1 && std::string(argv[1]) == "--durable") {
+        s_durable = 1;
+        first = 2;
+    }
+    for (int i = first; i < argc; i++) {
         if (nftw(argv[i], CopyOver, 16, FTW_PHYS) != 0) {
             fprintf(stderr, "floor: failed under %s\n", argv[i]);
             return 1;
