@@ -308,9 +308,12 @@ int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
         if (temp == nullptr) {
             return 0;
         }
-        int fd = PlatFaultHit(PLAT_FAULT_OPEN) ? -1
-                                               : openat((int)file->folder, temp,
-                                                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        int fd = -1;
+        if (PlatFaultHit(PLAT_FAULT_OPEN)) {
+            errno = EACCES;  // a refusal, never taken for a name that is in use
+        } else {
+            fd = openat((int)file->folder, temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        }
         if (fd >= 0) {
             replace->handle = fd;
             replace->tempName = temp;

@@ -412,10 +412,13 @@ int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
             return 0;
         }
         // Read back for an in-place rewrite; removed through this handle.
-        HANDLE handle = PlatFaultHit(PLAT_FAULT_OPEN)
-                            ? INVALID_HANDLE_VALUE
-                            : OpenPath(temp, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
-                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        if (PlatFaultHit(PLAT_FAULT_OPEN)) {
+            SetLastError(ERROR_ACCESS_DENIED);  // a refusal, never taken for a name that is in use
+        } else {
+            handle = OpenPath(temp, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
+        }
         DWORD error = GetLastError();
         if (handle != INVALID_HANDLE_VALUE) {
             replace->handle = (intptr_t)handle;
