@@ -18,7 +18,7 @@ is 1.5 x the time of marlovex-batch.exe under Wine + 3 s (+ 10 s from
 10,000 files), since Wine's ReplaceFileW alone costs more than a goal set
 against the native batch could allow.
 
-usage: gui_bench.py --exe marlovex.exe --driver driver.exe --batch marlovex-batch
+usage: gui_bench.py --exe marlovex.exe --driver driver.exe --timer gui_timer.exe --batch marlovex-batch
                     [--sizes 400,1600,10000]
 """
 import argparse
@@ -46,11 +46,11 @@ def make_tree(root, count):
 
 
 def driver_ms(*args, timeout):
-    """Runs a waiting driver command; the milliseconds it printed."""
-    result = subprocess.run(["wine", e2e.ARGS.driver] + [str(a) for a in args], env=e2e.wine_env(e2e.EN),
+    """Runs a timing command (gui_timer.cpp); the milliseconds it printed."""
+    result = subprocess.run(["wine", e2e.ARGS.timer] + [str(a) for a in args], env=e2e.wine_env(e2e.EN),
                             capture_output=True, timeout=timeout)
     if result.returncode != 0:
-        raise RuntimeError("driver %s failed with %d" % (args[0], result.returncode))
+        raise RuntimeError("gui_timer %s failed with %d" % (args[0], result.returncode))
     return int(result.stdout.split()[-1])
 
 
@@ -123,7 +123,7 @@ def responsiveness(count, work):
         driver_ms("wait-enabled", 1002, 600 * 1000, timeout=660)
         e2e.driver("click", 1002)
         time.sleep(1.0)
-        watched = subprocess.run(["wine", e2e.ARGS.driver, "watch", "3000"], env=e2e.wine_env(e2e.EN),
+        watched = subprocess.run(["wine", e2e.ARGS.timer, "watch", "3000"], env=e2e.wine_env(e2e.EN),
                                  capture_output=True, timeout=60).stdout.split()
         stop = driver_ms("stop", timeout=60)
         e2e.driver("ok")
@@ -136,11 +136,12 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--driver", required=True)
+    parser.add_argument("--timer", required=True)
     parser.add_argument("--batch", required=True)
     parser.add_argument("--sizes", default="400,1600,10000")
     # marlovex-batch.exe is taken from beside marlovex.exe.
     args = parser.parse_args()
-    args.exe, args.driver, args.batch = map(os.path.abspath, (args.exe, args.driver, args.batch))
+    args.exe, args.driver, args.timer, args.batch = map(os.path.abspath, (args.exe, args.driver, args.timer, args.batch))
     args.wine_batch = os.path.join(os.path.dirname(args.exe), "marlovex-batch.exe")
     args.artifacts = None
     e2e.ARGS = args

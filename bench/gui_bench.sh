@@ -17,6 +17,7 @@ if [ "$WINDOWS_BUILD" != "$root/build/windows" ]; then
 fi
 cmake -S "$root" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$WINDOWS_TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
   >/dev/null
-cmake --build "$WINDOWS_BUILD" --target marlovex marlovex-batch marlovex-e2e-driver >/dev/null
+cmake --build "$WINDOWS_BUILD" --target marlovex marlovex-batch marlovex-e2e-driver marlovex-gui-timer >/dev/null
 /usr/bin/python3 "$root/bench/gui_bench.py" --exe "$WINDOWS_BUILD/marlovex.exe" \
-  --driver "$WINDOWS_BUILD/marlovex-e2e-driver.exe" --batch "$root/build/bench/marlovex-batch" "$@"
+  --driver "$WINDOWS_BUILD/marlovex-e2e-driver.exe" --timer "$WINDOWS_BUILD/marlovex-gui-timer.exe" \
+  --batch "$root/build/bench/marlovex-batch" "$@"

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "TestFiles.h"
+#include "TestKit.h"
 #include "core/Walk.h"
 
 // WalkPath's symbol, as the linker's --wrap names it (see CMakeLists.txt).

@@ -1,145 +1,114 @@
-// Tests of the tree walk over real temporary trees.
-#include <gtest/gtest.h>
+// The tree walk as one table: trees -> the files visited and the result.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 
-#include "TestFiles.h"
-#include "platform/Platform.h"
-#include "support/Track.h"
+#include "TestKit.h"
 #include "core/Walk.h"
+#include "platform/Platform.h"
 
 static std::vector<std::string> s_seen;
-static int s_stopAt;  // answer zero on this call (1-based); 0 = never
+static size_t s_stopAt;  // answer zero on this call (1-based); 0 = never
 
 static int Record(const char* path)
 {
     s_seen.push_back(path);
-    return (int)s_seen.size() != s_stopAt;
+    return s_seen.size() != s_stopAt;
 }
 
-class WalkTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        root = MakeTempFolder();
-        s_seen.clear();
-        s_stopAt = 0;
-        blocks = TrackLiveCount();
-        descriptors = OpenDescriptorCount();
+// Depth first, in the system's order: a subfolder's files where its entry
+// comes (links not followed).
+static void DepthFirst(const std::string& folder, std::vector<std::string>* out)
+{
+    for (const std::string& name : EnumerationOrder(folder)) {
+        struct stat status;
+        if (lstat((folder + "/" + name).c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+            DepthFirst(folder + "/" + name, out);
+        } else {
+            out->push_back(folder + "/" + name);
+        }
     }
-    void TearDown() override
-    {
-        // Every block released and every enumeration closed, whatever the
-        // walk's result.
-        EXPECT_EQ(TrackLiveCount(), blocks);
-        EXPECT_EQ(OpenDescriptorCount(), descriptors);
-        PlatSetFault(PLAT_FAULT_FIND, 0);
+}
+
+// Folders 0 to levels - 1, the photo in the last; each folder links twice to
+// the next, or (`across`) to the folder across from it and to the root.
+static Tree Farm(int levels, bool across)
+{
+    Tree tree = {{std::to_string(levels - 1) + "/photo.jpg", "x"}};
+    for (int i = 0; i + 1 < levels; i++) {
+        std::string next = "->../" + std::to_string(across ? levels - 1 - i : i + 1);
+        tree.push_back({std::to_string(i) + "/l1", next});
+        tree.push_back({std::to_string(i) + "/l2", across ? "->.." : next});
+    }
+    return tree;
+}
+
+class WalkTest : public TempTest {};
+
+TEST_F(WalkTest, Table)
+{
+    const Tree plain = {{"a.jpg", "x"}, {"z.jpg", "x"}, {"m/b.jpg", "x"}, {"m/y.jpg", "x"}, {"m/n/c.jpg", "x"}};
+    const struct {
+        const char* name;
+        Tree tree;
+        const char* start;  // below the root; "" the root itself
+        size_t stopAt;
+        int failingFind;            // the Nth enumeration fails
+        const char* cut;            // visits end before the first under it
+        int result;
+        std::vector<std::string> links;  // the names visited, where links make the paths
+    } cases[] = {
+        {"a file as given", plain, "/a.jpg", 0, 0, nullptr, WALK_OK, {}},
+        {"a file stopped", plain, "/a.jpg", 1, 0, nullptr, WALK_STOPPED, {}},
+        {"depth first, subfolders where they come", plain, "", 0, 0, nullptr, WALK_OK, {}},
+        {"the same with a separator", plain, "/", 0, 0, nullptr, WALK_OK, {}},
+        {"stopped at the third file", plain, "", 3, 0, nullptr, WALK_STOPPED, {}},
+        {"an unlistable subfolder ends it all", plain, "", 0, 2, "/m/", WALK_INVALID, {}},
+        {"an empty folder", {{"e/", ""}}, "/e", 0, 0, nullptr, WALK_OK, {}},
+        {"missing", {}, "/missing", 0, 0, nullptr, WALK_INVALID, {}},
+        {"hidden and dot names are walked", {{".h/c.jpg", "x"}, {".x", "x"}, {"..x", "x"}}, "", 0, 0, nullptr, WALK_OK,
+         {}},
+        // Links are followed, each folder entered once however many lead to it.
+        {"links back to the root and up", {{"a/b/photo.jpg", "x"}, {"a/b/up", "->.."}, {"a/top", "->../"}}, "", 0, 0,
+         nullptr, WALK_OK, {"photo.jpg"}},
+        {"a farm reaching a photo 2^16 times", Farm(17, false), "", 0, 0, nullptr, WALK_OK, {"photo.jpg"}},
+        {"70 folders linking across and back", Farm(70, true), "", 0, 0, nullptr, WALK_OK, {"photo.jpg"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         RemoveTree(root);
-    }
-    std::vector<std::string> Sorted() const
-    {
-        std::vector<std::string> seen = s_seen;
-        std::sort(seen.begin(), seen.end());
-        return seen;
-    }
-    std::string root;
-    int blocks = 0;
-    int descriptors = 0;
-};
-
-TEST_F(WalkTest, FilePathIsHandedOverAsGiven)
-{
-    std::string file = root + "/a.jpg";
-    WriteBytes(file, "x");
-    EXPECT_EQ(WalkPath(file.c_str(), Record), WALK_OK);
-    EXPECT_EQ(s_seen, std::vector<std::string>{file});
-    s_seen.clear();
-    s_stopAt = 1;
-    EXPECT_EQ(WalkPath(file.c_str(), Record), WALK_STOPPED);
-}
-
-TEST_F(WalkTest, FolderWithAndWithoutSeparatorGiveTheSamePaths)
-{
-    mkdir((root + "/trip").c_str(), 0755);
-    WriteBytes(root + "/a.jpg", "x");
-    WriteBytes(root + "/trip/b.jpg", "x");
-    const std::vector<std::string> expected = {root + "/a.jpg", root + "/trip/b.jpg"};
-    EXPECT_EQ(WalkPath(root.c_str(), Record), WALK_OK);
-    EXPECT_EQ(Sorted(), expected);
-    s_seen.clear();
-    EXPECT_EQ(WalkPath((root + "/").c_str(), Record), WALK_OK);
-    EXPECT_EQ(Sorted(), expected);
-}
-
-TEST_F(WalkTest, SubfolderIsWalkedWhereItsEntryComes)
-{
-    mkdir((root + "/m").c_str(), 0755);
-    mkdir((root + "/m/n").c_str(), 0755);
-    for (const char* name : {"a", "z", "m/b", "m/y", "m/n/c"}) {
-        WriteBytes(root + "/" + name + ".jpg", "x");
-    }
-    ASSERT_EQ(WalkPath(root.c_str(), Record), WALK_OK);
-    // Depth first: the files of m (and of m/n) come together, at m's place.
-    std::vector<std::string> order = EnumerationOrder(root);
-    std::vector<std::string> expected;
-    for (const std::string& name : order) {
-        if (name != "m") {
-            expected.push_back(root + "/" + name);
-            continue;
+        mkdir(root.c_str(), 0700);
+        MakeTree(root, c.tree);
+        std::vector<std::string> expected;
+        std::string start = root + c.start;
+        if (start.back() == '/') {
+            start.pop_back();
         }
-        for (const std::string& inner : EnumerationOrder(root + "/m")) {
-            if (inner != "n") {
-                expected.push_back(root + "/m/" + inner);
-            } else {
-                expected.push_back(root + "/m/n/c.jpg");
-            }
+        struct stat status;
+        expected = c.links;
+        if (c.links.empty() && stat(start.c_str(), &status) == 0) {
+            S_ISDIR(status.st_mode) ? DepthFirst(start, &expected) : expected.push_back(start);
         }
+        if (c.cut) {
+            auto end = std::find_if(expected.begin(), expected.end(),
+                                    [&](const std::string& p) { return p.rfind(root + c.cut, 0) == 0; });
+            expected.erase(end, expected.end());
+        }
+        if (c.stopAt) {
+            expected.resize(std::min(expected.size(), c.stopAt));
+        }
+        s_seen.clear();
+        s_stopAt = c.stopAt;
+        PlatSetFault(PLAT_FAULT_FIND, c.failingFind);
+        EXPECT_EQ(WalkPath((root + c.start).c_str(), Record), c.result);
+        for (std::string& seen : s_seen) {
+            seen = c.links.empty() ? seen : seen.substr(seen.rfind('/') + 1);
+        }
+        EXPECT_EQ(s_seen, expected);
     }
-    EXPECT_EQ(s_seen, expected);
-}
-
-TEST_F(WalkTest, EmptyFolderMissingPathNullCallbackAndEmptyPath)
-{
-    mkdir((root + "/empty").c_str(), 0755);
-    EXPECT_EQ(WalkPath((root + "/empty").c_str(), Record), WALK_OK);
-    EXPECT_EQ(WalkPath((root + "/missing").c_str(), Record), WALK_INVALID);
     EXPECT_EQ(WalkPath((root + "/missing").c_str(), nullptr), WALK_NO_CALLBACK);
     EXPECT_EQ(WalkPath(root.c_str(), nullptr), WALK_NO_CALLBACK);
     EXPECT_EQ(WalkPath("", Record), WALK_INVALID);
-    EXPECT_TRUE(s_seen.empty());
-}
-
-TEST_F(WalkTest, StopAtTheThirdFile)
-{
-    mkdir((root + "/d").c_str(), 0755);
-    for (int i = 0; i < 4; i++) {
-        WriteBytes(root + "/" + std::to_string(i) + ".jpg", "x");
-        WriteBytes(root + "/d/" + std::to_string(i) + ".jpg", "x");
-    }
-    s_stopAt = 3;
-    EXPECT_EQ(WalkPath(root.c_str(), Record), WALK_STOPPED);
-    EXPECT_EQ(s_seen.size(), 3u);
-}
-
-TEST_F(WalkTest, UnlistableSubfolderEndsTheWholeWalk)
-{
-    mkdir((root + "/sub").c_str(), 0755);
-    WriteBytes(root + "/a.jpg", "x");
-    WriteBytes(root + "/sub/s.jpg", "x");
-    WriteBytes(root + "/z.jpg", "x");
-    // The root's enumeration is the first; the subfolder's, the second.
-    PlatSetFault(PLAT_FAULT_FIND, 2);
-    EXPECT_EQ(WalkPath(root.c_str(), Record), WALK_INVALID);
-    std::vector<std::string> expected;
-    for (const std::string& name : EnumerationOrder(root)) {
-        if (name == "sub") {
-            break;  // nothing after the failing folder is visited
-        }
-        expected.push_back(root + "/" + name);
-    }
-    EXPECT_EQ(s_seen, expected);
 }
 
 static int WalkLocked(const std::string& path)
@@ -147,83 +116,10 @@ static int WalkLocked(const std::string& path)
     return WalkPath(path.c_str(), Record);
 }
 
-TEST_F(WalkTest, UnreadableFolderWithoutPermission)
+// Root lists every folder: a folder it may not list is walked as nobody.
+TEST_F(WalkTest, UnreadableFolder)
 {
-    // Root reads every folder: the walk runs as an unprivileged user.
     chmod(root.c_str(), 0711);
     mkdir((root + "/locked").c_str(), 0000);
     EXPECT_EQ(RunUnprivileged(WalkLocked, root + "/locked"), WALK_INVALID);
-}
-
-TEST_F(WalkTest, HiddenEntriesAndDotNamesAreWalked)
-{
-    mkdir((root + "/.hidden").c_str(), 0755);
-    WriteBytes(root + "/.hidden/c.jpg", "x");
-    WriteBytes(root + "/.x", "x");
-    WriteBytes(root + "/..x", "x");
-    WriteBytes(root + "/.h.jpg", "x");
-    EXPECT_EQ(WalkPath(root.c_str(), Record), WALK_OK);
-    EXPECT_EQ(Sorted(), (std::vector<std::string>{root + "/..x", root + "/.h.jpg", root + "/.hidden/c.jpg", root + "/.x"}));
-}
-
-// Links are followed, but each folder is entered once per walk, however
-// many links lead to it: a link back into an enclosing folder, two links to
-// one folder, or a farm of links that would reach one photo 2^17 times.
-struct LinkCase {
-    const char* name;
-    void (*make)(const std::string& root, const std::string& other);
-    size_t photos;  // callbacks expected, each for a path ending in photo.jpg
-};
-
-static void LinkBack(const std::string& root, const std::string&)
-{
-    mkdir((root + "/a").c_str(), 0755);
-    mkdir((root + "/a/b").c_str(), 0755);
-    WriteBytes(root + "/a/b/photo.jpg", "x");
-    symlink("..", (root + "/a/b/up").c_str());      // back to a
-    symlink(root.c_str(), (root + "/a/top").c_str());  // back to the root
-}
-
-static void TwoLinksToAnotherFolder(const std::string& root, const std::string& other)
-{
-    WriteBytes(other + "/photo.jpg", "x");
-    mkdir((root + "/x").c_str(), 0755);
-    symlink(other.c_str(), (root + "/x/link").c_str());
-    symlink(other.c_str(), (root + "/link2").c_str());
-}
-
-static void LinkFarm(const std::string& root, const std::string&)
-{
-    for (int level = 0; level < 17; level++) {
-        mkdir((root + "/" + std::to_string(level)).c_str(), 0755);
-    }
-    WriteBytes(root + "/16/photo.jpg", "x");
-    for (int level = 0; level < 16; level++) {
-        std::string next = root + "/" + std::to_string(level + 1);
-        symlink(next.c_str(), (root + "/" + std::to_string(level) + "/l1").c_str());
-        symlink(next.c_str(), (root + "/" + std::to_string(level) + "/l2").c_str());
-    }
-}
-
-TEST_F(WalkTest, LinksNeverMultiplyTheWork)
-{
-    const LinkCase cases[] = {
-        {"a link back into an enclosing folder", LinkBack, 1},
-        {"two links to another folder", TwoLinksToAnotherFolder, 1},
-        {"a farm of 17 folders, each linking twice to the next", LinkFarm, 1},
-    };
-    for (const LinkCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        RemoveTree(root);
-        mkdir(root.c_str(), 0700);
-        std::string other = MakeTempFolder();
-        c.make(root, other);
-        s_seen.clear();
-        EXPECT_EQ(WalkPath(root.c_str(), Record), WALK_OK);
-        EXPECT_EQ(s_seen.size(), c.photos);
-        for (const std::string& path : s_seen) {
-            EXPECT_EQ(path.substr(path.size() - 9), "photo.jpg");
-        }
-        RemoveTree(other);
-    }
 }

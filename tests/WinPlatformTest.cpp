@@ -1,8 +1,7 @@
 // WinPlatformTest.cpp - the Windows platform layer's own rows: the boundary
-// conversions (platform/WinText.h) and the commit of a rewrite, table by
-// table; a Windows program, run under Wine by the end-to-end suite with a
-// folder of its own as its argument. Prints each failing row and exits 1
-// when any failed.
+// conversions (platform/WinText.h) and the commit of a rewrite. A Windows
+// program, run under Wine by the end-to-end suite with a folder of its own
+// (ASCII) as its argument; prints each failing row, exits 1 when any failed.
 #include <windows.h>
 
 #include <cstdio>
@@ -16,20 +15,19 @@
 
 static int s_failed;
 
-static void Check(int ok, const char* table, const char* row)
+static void Check(bool ok, const std::string& row)
 {
     if (!ok) {
-        printf("FAILED %s: %s\n", table, row);
+        printf("FAILED %s\n", row.c_str());
         s_failed = 1;
     }
 }
 
-// A path inside the tool -> the form the wide calls get (null: refused).
-struct SystemRow {
+// A path inside the tool -> what the wide calls get (null: refused).
+static const struct {
     const char* path;
     const wchar_t* system;
-};
-static const SystemRow SYSTEM_ROWS[] = {
+} SYSTEM_ROWS[] = {
     {"C:\\photos\\a.jpg", L"\\\\?\\C:\\photos\\a.jpg"},
     {"C:/photos/a.jpg", L"\\\\?\\C:\\photos\\a.jpg"},
     {"\\\\server\\share\\a.jpg", L"\\\\?\\UNC\\server\\share\\a.jpg"},
@@ -40,18 +38,17 @@ static const SystemRow SYSTEM_ROWS[] = {
     {"relative\\a.jpg", L"relative\\a.jpg"},
     {"C:\\..\xC2\xA5outside\\\xEF\xBC\x8E\xEF\xBC\x8E\xEF\xBC\xBC", L"\\\\?\\C:\\..\x00A5outside\\\xFF0E\xFF0E\xFF3C"},
     {"C:\\\xE6\x9D\xB1\\\xF0\x9F\x98\x80.jpg", L"\\\\?\\C:\\\x6771\\\xD83D\xDE00.jpg"},
-    {"C:\\bad\xC3(", nullptr},                  // a lead byte without its continuation
-    {"C:\\\xC0\xAF..\\x", nullptr},              // an overlong '/'
-    {"C:\\\xED\xA0\x80.jpg", nullptr},           // a surrogate in UTF-8
+    {"C:\\bad\xC3(", nullptr},         // a lead byte without its continuation
+    {"C:\\\xC0\xAF..\\x", nullptr},    // an overlong '/'
+    {"C:\\\xED\xA0\x80.jpg", nullptr}, // a surrogate in UTF-8
 };
 
 // A dropped or named path -> its form in the drop list (the current folder
 // is C:\windows).
-struct FullRow {
+static const struct {
     const wchar_t* path;
     const char* full;
-};
-static const FullRow FULL_ROWS[] = {
+} FULL_ROWS[] = {
     {L"C:\\photos\\.\\a\\..\\b", "C:\\photos\\b"},
     {L"C:/photos/b/", "C:\\photos\\b\\"},
     {L"rel/x.jpg", "C:\\windows\\rel\\x.jpg"},
@@ -61,90 +58,103 @@ static const FullRow FULL_ROWS[] = {
     {L"C:\\a\\..\x00A5outside", "C:\\a\\..\xC2\xA5outside"},
 };
 
+static void ConversionRows()
+{
+    for (const auto& row : SYSTEM_ROWS) {
+        wchar_t* got = WinSystemPath(row.path);
+        Check(row.system ? got && wcscmp(got, row.system) == 0 : got == nullptr, std::string("system path ") + row.path);
+        WinFree(got);
+    }
+    std::string longPath = "C:\\";
+    for (int i = 0; i < 100; i++) {
+        longPath += "folder 10\\";  // past MAX_PATH the path stays whole
+    }
+    wchar_t* got = WinSystemPath(longPath.c_str());
+    Check(got && wcslen(got) == longPath.size() + 4, "system path of 1,003 characters");
+    WinFree(got);
+    SetCurrentDirectoryW(L"C:\\windows");
+    for (const auto& row : FULL_ROWS) {
+        char* full = WinFullPath(row.path);
+        Check(full && strcmp(full, row.full) == 0, std::string("full path ") + row.full);
+        WinFree(full);
+    }
+    // A pair of surrogates is one character; one alone becomes U+FFFD and
+    // the text is marked inexact.
+    const wchar_t pair[] = {L'a', 0xD83D, 0xDE00, 0}, alone[] = {L'a', 0xD800, L'b', 0};
+    int exact = -1;
+    char* text = WinNarrow(pair, &exact);
+    Check(text && strcmp(text, "a\xF0\x9F\x98\x80") == 0 && exact == 1, "narrow: a surrogate pair");
+    WinFree(text);
+    text = WinNarrow(alone, &exact);
+    Check(text && strcmp(text, "a\xEF\xBF\xBD" "b") == 0 && exact == 0, "narrow: an unpaired surrogate");
+    WinFree(text);
+    char small[5], fits[6];  // the pair's text takes 6 bytes with its terminator
+    Check(!WinNarrowInto(pair, small, sizeof(small), nullptr) && small[0] == '\0', "narrow into too small a buffer");
+    Check(WinNarrowInto(pair, fits, sizeof(fits), nullptr) && strcmp(fits, "a\xF0\x9F\x98\x80") == 0,
+          "narrow into a buffer just large enough");
+}
+
 //----------------------------------------------------------------------------
 // The commit. Each row writes photo.jpg ("old photo"), reads it as the file
 // in hand, writes "cleaned" to its temporary file and commits, with a fault
-// or a race between the read and the commit.
+// or another program acting between the read and the commit.
 
-static std::string s_folder;  // UTF-8, with its separator
+static std::string s_folder;  // with its separator
+static std::string s_saw;     // what the other program met
+static HANDLE s_scanner;
 
-static std::string Read(const std::string& name)
+static std::string Read(const char* name)
 {
-    wchar_t* wide = WinSystemPath((s_folder + name).c_str());
-    HANDLE file = CreateFileW(wide, GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr);
-    WinFree(wide);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "<none>";
+    FILE* file = fopen((s_folder + name).c_str(), "rb");
+    char buffer[64];
+    size_t got = file ? fread(buffer, 1, sizeof(buffer), file) : 0;
+    if (file) {
+        fclose(file);
     }
-    char buffer[256];
-    DWORD got = 0;
-    ReadFile(file, buffer, sizeof(buffer), &got, nullptr);
-    CloseHandle(file);
-    return std::string(buffer, got);
+    return file ? std::string(buffer, got) : "<none>";
 }
 
-static void Write(const std::string& name, const char* text)
+static void Write(const char* name, const char* text)
 {
-    wchar_t* wide = WinSystemPath((s_folder + name).c_str());
-    HANDLE file = CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    WinFree(wide);
-    DWORD put;
-    WriteFile(file, text, (DWORD)strlen(text), &put, nullptr);
-    CloseHandle(file);
+    FILE* file = fopen((s_folder + name).c_str(), "wb");
+    fputs(text, file);
+    fclose(file);
 }
 
-// The names in the folder, sorted by the system, joined by spaces.
+// The names in the folder, as the system sorts them; a temporary one as "~temp".
 static std::string Names()
 {
-    wchar_t* pattern = WinSystemPath((s_folder + "*").c_str());
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(pattern, &data);
-    WinFree(pattern);
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((s_folder + "*").c_str(), &data);
     std::string names;
-    while (find != INVALID_HANDLE_VALUE) {
-        char* name = WinNarrow(data.cFileName, nullptr);
-        if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0) {
-            names += (names.empty() ? "" : " ") + std::string(strncmp(name, "~marlovex", 9) == 0 ? "~temp" : name);
-        }
-        WinFree(name);
-        if (!FindNextFileW(find, &data)) {
-            FindClose(find);
-            break;
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &data)) {
+        if (data.cFileName[0] != '.') {
+            names += (names.empty() ? "" : " ") + std::string(strncmp(data.cFileName, "~marlovex", 9) ? data.cFileName
+                                                                                                    : "~temp");
         }
     }
+    FindClose(find);
     return names;
 }
 
-static std::string s_hookSaw;  // what a hook's editor or scanner met
-
-// An editor saves the photo in place (same size) meanwhile: it must be
-// refused, not overwritten later with the old photo's cleaned content.
+// An editor saves the photo in place (the same size): it must be refused,
+// not overwritten later with the old photo's cleaned content.
 static void ResaveInPlace()
 {
-    wchar_t* wide = WinSystemPath((s_folder + "photo.jpg").c_str());
-    HANDLE file = CreateFileW(wide, GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
-    WinFree(wide);
-    s_hookSaw = file == INVALID_HANDLE_VALUE ? "refused" : "admitted";
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD put;
-        WriteFile(file, "new photo", 9, &put, nullptr);
-        CloseHandle(file);
-    }
+    HANDLE file = CreateFileA((s_folder + "photo.jpg").c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    s_saw = file == INVALID_HANDLE_VALUE ? "refused" : "admitted";
+    DWORD put;
+    WriteFile(file, "new photo", 9, &put, nullptr);
+    CloseHandle(file);
 }
 
 // An editor saves by renaming the photo to a backup and writing a new one.
 static void SaveByRename()
 {
-    wchar_t* from = WinSystemPath((s_folder + "photo.jpg").c_str());
-    wchar_t* to = WinSystemPath((s_folder + "backup.jpg").c_str());
-    s_hookSaw = MoveFileW(from, to) ? "renamed" : "refused";
-    WinFree(from);
-    WinFree(to);
+    s_saw = MoveFileA((s_folder + "photo.jpg").c_str(), (s_folder + "backup.jpg").c_str()) ? "renamed" : "refused";
     Write("photo.jpg", "new photo");
 }
 
-// A scanner opens the photo for a moment, without letting it be renamed.
-static HANDLE s_scanner;
 static DWORD WINAPI EndScan(LPVOID)
 {
     Sleep(300);
@@ -152,58 +162,48 @@ static DWORD WINAPI EndScan(LPVOID)
     return 0;
 }
 
+// A scanner opens the photo for a moment, not letting it be renamed.
 static void ScanForAMoment()
 {
-    wchar_t* wide = WinSystemPath((s_folder + "photo.jpg").c_str());
-    s_scanner = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    WinFree(wide);
-    s_hookSaw = s_scanner == INVALID_HANDLE_VALUE ? "refused" : "scanning";
+    s_scanner = CreateFileA((s_folder + "photo.jpg").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+    s_saw = s_scanner == INVALID_HANDLE_VALUE ? "refused" : "scanning";
     CloseHandle(CreateThread(nullptr, 0, EndScan, nullptr, 0, nullptr));
 }
 
-struct CommitRow {
+static const struct {
     const char* name;
-    const char* secondName;  // a hard link made first, or null
+    bool twoNames;  // a hard link second.jpg made first
     PlatRaceHook hook;
-    int faultKind, faultNth;
-    int committed;
-    const char* photo;      // photo.jpg afterwards
-    const char* names;      // the folder afterwards
-    const char* hookSaw;    // what the hook met, or null
-};
-static const CommitRow COMMIT_ROWS[] = {
-    {"one name", nullptr, nullptr, 0, 0, 1, "cleaned", "photo.jpg", nullptr},
-    {"two names: both cleaned", "second.jpg", nullptr, 0, 0, 1, "cleaned", "photo.jpg second.jpg", nullptr},
-    {"an editor's same-size save is refused", nullptr, ResaveInPlace, 0, 0, 1, "cleaned", "photo.jpg", "refused"},
-    {"a save by rename is not overwritten", nullptr, SaveByRename, 0, 0, 0, "new photo", "backup.jpg photo.jpg",
+    int faultKind, faultNth, committed;
+    const char *photo, *names, *saw;  // photo.jpg, the folder and what the hook met afterwards
+} COMMIT_ROWS[] = {
+    {"one name", false, nullptr, 0, 0, 1, "cleaned", "photo.jpg", ""},
+    {"two names: both cleaned", true, nullptr, 0, 0, 1, "cleaned", "photo.jpg second.jpg", ""},
+    {"an editor's same-size save is refused", false, ResaveInPlace, 0, 0, 1, "cleaned", "photo.jpg", "refused"},
+    {"a save by rename is not overwritten", false, SaveByRename, 0, 0, 0, "new photo", "backup.jpg photo.jpg",
      "renamed"},
-    {"a scanner holds the photo for a moment", nullptr, ScanForAMoment, 0, 0, 1, "cleaned", "photo.jpg", "scanning"},
-    {"the temporary file's flush fails", nullptr, nullptr, PLAT_FAULT_FLUSH, 1, 0, "old photo", "photo.jpg", nullptr},
-    {"the temporary file's flush fails, two names", "second.jpg", nullptr, PLAT_FAULT_FLUSH, 1, 0, "old photo",
-     "photo.jpg second.jpg", nullptr},
-    {"the replacement fails", nullptr, nullptr, PLAT_FAULT_REPLACE, 1, 0, "old photo", "photo.jpg", nullptr},
-    {"the photo's flush fails after the replacement", nullptr, nullptr, PLAT_FAULT_FLUSH, 2, 0, "cleaned",
-     "photo.jpg", nullptr},
-    {"the photo's flush fails in place: the flushed copy stays", "second.jpg", nullptr, PLAT_FAULT_FLUSH, 2, 0,
-     "cleaned", "photo.jpg second.jpg ~temp", nullptr},
+    {"a scanner holds the photo for a moment", false, ScanForAMoment, 0, 0, 1, "cleaned", "photo.jpg", "scanning"},
+    {"the temporary file's flush fails", false, nullptr, PLAT_FAULT_FLUSH, 1, 0, "old photo", "photo.jpg", ""},
+    {"the temporary file's flush fails, two names", true, nullptr, PLAT_FAULT_FLUSH, 1, 0, "old photo",
+     "photo.jpg second.jpg", ""},
+    {"the replacement fails", false, nullptr, PLAT_FAULT_REPLACE, 1, 0, "old photo", "photo.jpg", ""},
+    {"the photo's flush fails after the replacement", false, nullptr, PLAT_FAULT_FLUSH, 2, 0, "cleaned", "photo.jpg",
+     ""},
+    {"the photo's flush fails in place: the flushed copy stays", true, nullptr, PLAT_FAULT_FLUSH, 2, 0, "cleaned",
+     "photo.jpg second.jpg ~temp", ""},
 };
 
 static void CommitRows(const char* folder)
 {
-    for (const CommitRow& row : COMMIT_ROWS) {
+    for (const auto& row : COMMIT_ROWS) {
         s_folder = std::string(folder) + "\\" + std::to_string(&row - COMMIT_ROWS) + "\\";
-        wchar_t* wide = WinSystemPath(s_folder.c_str());
-        CreateDirectoryW(wide, nullptr);
-        WinFree(wide);
+        CreateDirectoryA(s_folder.c_str(), nullptr);
         Write("photo.jpg", "old photo");
-        if (row.secondName != nullptr) {
-            wchar_t* link = WinSystemPath((s_folder + row.secondName).c_str());
-            wchar_t* target = WinSystemPath((s_folder + "photo.jpg").c_str());
-            CreateHardLinkW(link, target, nullptr);
-            WinFree(link);
-            WinFree(target);
+        if (row.twoNames) {
+            CreateHardLinkA((s_folder + "second.jpg").c_str(), (s_folder + "photo.jpg").c_str(), nullptr);
         }
-        s_hookSaw = "";
+        s_saw = "";
         PlatFile file;
         PlatReplace replace;
         unsigned char* buffer = nullptr;
@@ -218,12 +218,11 @@ static void CommitRows(const char* folder)
         }
         PlatCloseFile(&file);
         TrackedFree(buffer);
-        Check(committed == row.committed, "commit: result", row.name);
-        Check(Read("photo.jpg") == row.photo, "commit: the photo", row.name);
-        Check(row.secondName == nullptr || Read(row.secondName) == row.photo, "commit: its second name", row.name);
-        Check(Names() == row.names, "commit: the folder", (std::string(row.name) + ": " + Names()).c_str());
-        Check(row.hookSaw == nullptr || s_hookSaw == row.hookSaw, "commit: the other program",
-              (std::string(row.name) + ": " + s_hookSaw).c_str());
+        std::string got = std::to_string(committed) + " " + Read("photo.jpg") + " | " +
+                          (row.twoNames ? Read("second.jpg") : row.photo) + " | " + Names() + " | " + s_saw;
+        Check(got == std::to_string(row.committed) + " " + row.photo + " | " + row.photo + " | " + row.names + " | " +
+                         row.saw,
+              std::string("commit: ") + row.name + ": " + got);
     }
 }
 
@@ -234,43 +233,7 @@ int main(int argc, char** argv)
         return 2;
     }
     CommitRows(argv[1]);
-    for (const SystemRow& row : SYSTEM_ROWS) {
-        wchar_t* got = WinSystemPath(row.path);
-        Check(row.system ? got != nullptr && wcscmp(got, row.system) == 0 : got == nullptr, "system path", row.path);
-        WinFree(got);
-    }
-    // Past MAX_PATH the path stays whole.
-    char longPath[1100] = "C:\\";
-    for (int i = 0; i < 100; i++) {
-        strcat(longPath, "folder 10\\");
-    }
-    wchar_t* got = WinSystemPath(longPath);
-    Check(got != nullptr && wcslen(got) == strlen(longPath) + 4, "system path", "1,003 characters");
-    WinFree(got);
-
-    SetCurrentDirectoryW(L"C:\\windows");
-    for (const FullRow& row : FULL_ROWS) {
-        char* full = WinFullPath(row.path);
-        Check(full != nullptr && strcmp(full, row.full) == 0, "full path", row.full);
-        WinFree(full);
-    }
-
-    // UTF-16 -> UTF-8: a pair of surrogates is one character; one alone
-    // becomes U+FFFD and the text is marked inexact.
-    const wchar_t pair[] = {L'a', 0xD83D, 0xDE00, 0};
-    const wchar_t alone[] = {L'a', 0xD800, L'b', 0};
-    int exact = -1;
-    char* text = WinNarrow(pair, &exact);
-    Check(text && strcmp(text, "a\xF0\x9F\x98\x80") == 0 && exact == 1, "narrow", "a surrogate pair");
-    WinFree(text);
-    text = WinNarrow(alone, &exact);
-    Check(text && strcmp(text, "a\xEF\xBF\xBD" "b") == 0 && exact == 0, "narrow", "an unpaired surrogate");
-    WinFree(text);
-    char small[5];  // one short of the terminator
-    Check(!WinNarrowInto(pair, small, sizeof(small), nullptr) && small[0] == '\0', "narrow", "too small a buffer");
-    char fits[6];
-    Check(WinNarrowInto(pair, fits, sizeof(fits), nullptr) && strcmp(fits, "a\xF0\x9F\x98\x80") == 0, "narrow",
-          "a buffer just large enough");
+    ConversionRows();
     printf("%s\n", s_failed ? "some rows failed" : "all rows passed");
     return s_failed;
 }

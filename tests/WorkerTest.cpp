@@ -1,369 +1,201 @@
-// Tests of the batch worker on its own thread, with fake interface services
-// and fake drops, the way the dialog drives it.
-#include <gtest/gtest.h>
+// The batch worker on its own thread, driven as the dialog drives it, as
+// one table: a tree, a drop, runs -> the timeline of log text, buttons and
+// boxes that the window gets.
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <functional>
 #include <thread>
 
-#include "FakeUi.h"
-#include "TestFiles.h"
+#include "TestKit.h"
 #include "core/Catalogue.h"
-#include "platform/Ui.h"
-#include "support/Track.h"
 #include "worker/Worker.h"
 
 static int s_dialogToken;
 static void* const DIALOG = &s_dialogToken;
+static const std::string PHOTO = SOI + JFIF + Seg(0xE1, "<x:xmpmeta/>") + IMAGE;  // 16 bytes of XMP
 
-static bool WaitFor(const std::function<bool()>& condition, int seconds = 20)
+static bool WaitFor(bool (*condition)())
 {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition()) {
-            return true;
-        }
+    for (int i = 0; i < 4000 && !condition(); i++) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return condition();
 }
 
-static std::string Xmp()
+// The timeline's pieces: a drop pass that lists `listing`; a run (Ran) whose
+// first item ends with `first` and the rest goes on with `rest`.
+static std::string Drop(const std::string& listing)
 {
-    return Soi() + Segment(0xE0, "JFIF") + Segment(0xE1, "<x:xmpmeta/>") + ImageData();
+    return "<STOP 1><clear>" + listing + "<START 1><STOP 0>";
 }
 
-static std::string Plain()
+static std::string Ran(const std::string& first, const std::string& rest = "")
 {
-    return Soi() + Segment(0xE0, "JFIF") + ImageData();
+    return "<START 0><STOP 1>Started\r\n" + first + "<STOP 0>" + rest + "<START 1>";
 }
 
-class WorkerTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        root = MakeTempFolder();
-        FakeReset();
-        g_cancel = 0;
-        g_startRequested = 0;
-        g_itemCount = 0;
-        g_pendingDrop = nullptr;
-        g_workerQuit = 0;
-        blocks = TrackLiveCount();
-        // The log as the window gets it, but gathered until a flush point
-        // only: the final text must not depend on when batches go out.
-        SetLogBatching(3600 * 1000);
-        worker = std::thread(WorkerMain, DIALOG);
+static std::string Cleaned(const std::string& path)
+{
+    return "XMP removed: $R/" + path + "\r\n16 byte data was removed.\r\n";
+}
+
+static std::string Total(int bytes)
+{
+    return "Completed\r\nTotal " + std::to_string(bytes) + " byte data was removed.\r\n";
+}
+
+// Hooks on single appends, as the user acts while the worker goes on.
+static int s_seen;
+static FakeDrop s_secondDrop;
+
+static void StopAtTheTenthListed(const std::string& text)
+{
+    if (text == "\r\n" && ++s_seen == 10) {
+        g_cancel = 1;
     }
-    void TearDown() override
-    {
+}
+
+// START during the listing, then STOP after the first of single files.
+static void StartThenStopAfterTheFirstItem(const std::string& text)
+{
+    if (text == "\r\n" && ++s_seen == 1) {
+        g_startRequested = 1;
+        g_cancel = 1;
+    }
+}
+
+static void StopAtTheThirdConverted(const std::string& text)
+{
+    if (text == "XMP removed: " && ++s_seen == 3) {
+        g_cancel = 1;
+    }
+}
+
+static void DropDuringTheRun(const std::string& text)
+{
+    if (text == "XMP removed: " && ++s_seen == 1) {
+        g_pendingDrop = &s_secondDrop;
+    }
+}
+
+static std::string s_root;
+
+static void RenameAwayBeforeTheRun(int run)
+{
+    if (run == 0) {
+        rename((s_root + "/A").c_str(), (s_root + "/moved").c_str());
+    }
+}
+
+static void PutXmpBackBeforeTheSecondRun(int run)
+{
+    if (run == 1) {
+        WriteBytes(s_root + "/A/x0.jpg", PHOTO);
+    }
+}
+
+struct WorkerCase {
+    const char* name;
+    Tree tree;
+    std::vector<std::string> items;  // below the root ("/" as it is); none: every file of the tree
+    void (*hook)(const std::string& text);  // on each append, which then reaches the pane at once
+    int runs;
+    void (*before)(int run);  // before each run
+    int allApp;
+    int listed;  // items the list holds after the drop
+    std::string timeline;
+};
+
+class WorkerTest : public TempTest {};
+
+TEST_F(WorkerTest, Table)
+{
+    s_root = root;
+    std::string deep;
+    while (deep.size() < 300) {
+        deep += std::string(40, 'd') + "/";
+    }
+    Tree many, ten;
+    for (int i = 0; i < 300; i++) {
+        many.push_back({"x" + std::to_string(i) + ".jpg", ""});
+    }
+    for (int i = 0; i < 20; i++) {
+        ten.push_back({"A/d" + std::to_string(i / 10) + "/x" + std::to_string(i) + ".jpg", ""});
+    }
+    Tree forty = {{"B/x0.jpg", PHOTO}, {"B/x1.jpg", PHOTO}};
+    for (int i = 0; i < 40; i++) {
+        forty.push_back({"A/x" + std::to_string(i) + ".jpg", PHOTO});
+    }
+    const std::string a = "$R/A/x#.jpg\r\n", b = "$R/B/x#.jpg\r\n";
+    const WorkerCase cases[] = {
+        {"two folders and one without photos: running totals", {{"A/x0.jpg", PHOTO}, {"B/x1.jpg", PHOTO},
+         {"C/notes.txt", "x"}}, {"A", "B", "C"}, nullptr, 1, nullptr, 0, 3,
+         Drop(a + b) + Ran(Cleaned("A/x#.jpg"), Total(16) + Cleaned("B/x#.jpg") + Total(32) + Total(32))},
+        {"all-APP mode from the check box", {{"A/x0.jpg", PHOTO}}, {"A/x0.jpg"}, nullptr, 1, nullptr, 1, 1,
+         Drop(a) + Ran("APP headers removed: $R/A/x#.jpg\r\n34 byte data was removed.\r\n", Total(34))},
+        {"START again: the same list, totals from 0", {{"A/x0.jpg", PHOTO}}, {"A"}, nullptr, 3,
+         PutXmpBackBeforeTheSecondRun, 0, 1,
+         Drop(a) + Rep(Ran(Cleaned("A/x#.jpg"), Total(16)), 2) + Ran("No XMP: " + a, "No file has been converted.\r\n")},
+        {"a drive root empties the list; START does nothing", {{"A/x0.jpg", PHOTO}}, {"A", "/"}, nullptr, 1, nullptr,
+         0, 0, "<STOP 1><clear><clear><box owned Error: Don't drop the root folder of the drive><STOP 0>"},
+        {"an item that cannot be listed", {}, {"missing"}, nullptr, 1, nullptr, 0, 0,
+         "<STOP 1><clear><box owned Error: Found invalid files/folders><STOP 0>"},
+        {"listed, then gone by START: the run goes on", {{"A/x0.jpg", PHOTO}, {"B/x1.jpg", PHOTO}}, {"A", "B"}, nullptr,
+         1, RenameAwayBeforeTheRun, 0, 2,
+         Drop(a + b) + Ran("", "Found invalid files/folders.\r\n<box owned Error: Found invalid files/folders>" +
+                                   Cleaned("B/x#.jpg") + Total(16))},
+        {"STOP during the listing of a tree", ten, {"A"}, StopAtTheTenthListed, 1, nullptr, 0, 0,
+         "<STOP 1><clear>" + Rep("$R/A/d#/x#.jpg\r\n", 10) +
+             "Operation canceled\r\n<box owned Cancel: Operation canceled><START 1><STOP 0>"},
+        {"START, then STOP between single files: the stored one runs", {{"A/x0.jpg", PHOTO}, {"A/x1.jpg", PHOTO}},
+         {}, StartThenStopAfterTheFirstItem, 0, nullptr, 0, 1, Drop(a) + Ran(Cleaned("A/x#.jpg"), Total(16))},
+        {"STOP during a run: the file in hand is finished", forty, {"A", "B"}, StopAtTheThirdConverted, 1, nullptr, 0, 2,
+         Drop(Rep(a, 40) + Rep(b, 2)) +
+             Ran(Rep(Cleaned("A/x#.jpg"), 3), "Operation canceled.\r\n<box owned Cancel: Operation canceled>")},
+        {"a drop during a run waits for its end", {{"A/x0.jpg", PHOTO}, {"A/x1.jpg", PHOTO}, {"B/x2.jpg", PHOTO}},
+         {"A"}, DropDuringTheRun, 1, nullptr, 0, 1,
+         Drop(Rep(a, 2)) + Ran(Rep(Cleaned("A/x#.jpg"), 2), Total(32)) + "<START 0>" + Drop(b)},
+        {"only the first 256 items", many, {}, nullptr, 0, nullptr, 0, 256, Drop(Rep("$R/x#.jpg\r\n", 256))},
+        {"an item past 300 characters", {{deep + "x0.jpg", PHOTO}}, {deep}, nullptr, 0, nullptr, 0, 1,
+         Drop("$R/" + deep + "x#.jpg\r\n")},
+    };
+    for (const WorkerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveTree(root);
+        mkdir(root.c_str(), 0700);
+        MakeTree(root, c.tree);
+        FakeReset();
+        FakeSetChecked(c.allApp);
+        s_seen = 0;
+        s_secondDrop = FakeDrop{{root + "/B"}};
+        SetLogBatching(c.hook ? 0 : 3600 * 1000);  // a hook acts on single appends
+        FakeOnAppend(c.hook);
+        g_cancel = g_startRequested = g_itemCount = 0;
+        std::thread worker(WorkerMain, DIALOG);  // a fresh one: nothing carried from the row before
+        FakeDrop drop;
+        for (const std::string& item : c.items) {
+            drop.paths.push_back(item == "/" ? item : root + "/" + item);
+        }
+        for (size_t i = 0; c.items.empty() && i < c.tree.size(); i++) {
+            drop.paths.push_back(root + "/" + c.tree[i].first);
+        }
+        g_pendingDrop = &drop;
+        ASSERT_TRUE(WaitFor([] { return g_pendingDrop.load() == nullptr && g_startRequested.load() == 0; }));
+        EXPECT_EQ(drop.released, 1);
+        EXPECT_EQ(g_itemCount.load(), c.listed);
+        for (int run = 0; run < c.runs; run++) {
+            if (c.before) {
+                c.before(run);
+            }
+            g_startRequested = g_itemCount.load() > 0;  // the dialog's own test
+            ASSERT_TRUE(WaitFor([] { return g_startRequested.load() == 0 && g_pendingDrop.load() == nullptr; }));
+        }
         g_workerQuit = 1;
         worker.join();
         g_workerQuit = 0;
-        // Every box and button change came after the lines before it.
-        EXPECT_EQ(FakeTextHeldBack(), 0);
-        SetLogBatching(0);
-        FakeReset();
-        EXPECT_EQ(TrackLiveCount(), blocks);
-        RemoveTree(root);
+        FakeOnAppend(nullptr);
+        EXPECT_TRUE(s_secondDrop.released == (c.hook == DropDuringTheRun));
+        EXPECT_EQ(Timeline(), c.timeline);
+        EXPECT_EQ(FakeHeldBack(), 0);  // every box and button came after the lines before it
     }
-    // Hands `drop` to the worker as the dialog does and waits for its pass.
-    void DropAndWait(FakeDrop* drop)
-    {
-        int released = drop->released;
-        g_pendingDrop = drop;
-        ASSERT_TRUE(WaitFor([&] { return g_pendingDrop.load() == nullptr; }));
-        EXPECT_EQ(drop->released, released + 1);
-    }
-    // Presses START and waits for the run to end.
-    void RunAndWait()
-    {
-        if (g_itemCount.load() > 0) {  // the dialog's own test
-            g_startRequested = 1;
-        }
-        ASSERT_TRUE(WaitFor([] { return g_startRequested.load() == 0; }));
-    }
-    std::string Folder(const std::string& name, int xmpFiles, int plainFiles)
-    {
-        std::string path = root + "/" + name;
-        mkdir(path.c_str(), 0755);
-        for (int i = 0; i < xmpFiles; i++) {
-            WriteBytes(path + "/x" + std::to_string(i) + ".jpg", Xmp());
-        }
-        for (int i = 0; i < plainFiles; i++) {
-            WriteBytes(path + "/p" + std::to_string(i) + ".jpg", Plain());
-        }
-        return path;
-    }
-    // The listing lines of a folder, in enumeration order.
-    std::string Listing(const std::string& folder)
-    {
-        std::string text;
-        for (const std::string& name : EnumerationOrder(folder)) {
-            text += folder + "/" + name + "\r\n";
-        }
-        return text;
-    }
-    std::string root;
-    std::thread worker;
-    int blocks = 0;
-};
-
-TEST_F(WorkerTest, TwoFoldersInXmpModeAndTheButtonStates)
-{
-    std::string a = Folder("A", 3, 0);
-    std::string b = Folder("B", 0, 0);
-    WriteBytes(b + "/notes.txt", "not a photo");
-    FakeDrop drop{{a, b}};
-
-    // While listing: START disabled, STOP enabled.
-    int listingStart = -1, listingStop = -1;
-    FakeOnAppend([&](const std::string&) {
-        if (listingStart < 0) {
-            listingStart = FakeControlEnabled(IDC_START);
-            listingStop = FakeControlEnabled(IDC_STOP);
-        }
-    });
-    DropAndWait(&drop);
-    EXPECT_EQ(listingStart, 0);
-    EXPECT_EQ(listingStop, 1);
-    EXPECT_EQ(FakeLogText(), Listing(a));
-    EXPECT_EQ(FakeAppendCount(), 1);  // the whole listing in one append
-    EXPECT_EQ(g_itemCount.load(), 2);
-    EXPECT_EQ(FakeControlEnabled(IDC_START), 1);  // ready
-    EXPECT_EQ(FakeControlEnabled(IDC_STOP), 0);
-
-    // While running: START disabled, STOP enabled until the first item ends.
-    int runStart = -1, runStop = -1;
-    FakeOnAppend([&](const std::string& text) {
-        if (text.compare(0, 7, "Started") == 0) {
-            runStart = FakeControlEnabled(IDC_START);
-            runStop = FakeControlEnabled(IDC_STOP);
-        }
-    });
-    RunAndWait();
-    EXPECT_EQ(runStart, 0);
-    EXPECT_EQ(runStop, 1);
-    std::string expected = Listing(a) + "Started\r\n";
-    for (const std::string& name : EnumerationOrder(a)) {
-        expected += "XMP removed: " + a + "/" + name + "\r\n16 byte data was removed.\r\n";
-    }
-    expected += "Completed\r\nTotal 48 byte data was removed.\r\n";
-    expected += "Completed\r\nTotal 48 byte data was removed.\r\n";  // after B, the same total
-    EXPECT_EQ(FakeLogText(), expected);
-    EXPECT_TRUE(FakeBoxes().empty());
-    EXPECT_EQ(FakeControlEnabled(IDC_START), 1);
-    EXPECT_EQ(FakeControlEnabled(IDC_STOP), 0);
-    EXPECT_EQ(ReadBytes(a + "/x0.jpg"), Plain());
-}
-
-TEST_F(WorkerTest, StartTwiceRepeatsTheRunOnTheSameList)
-{
-    std::string a = Folder("A", 2, 1);
-    FakeDrop drop{{a}};
-    DropAndWait(&drop);
-    RunAndWait();
-    FakeReset();
-    RunAndWait();  // the list stays: the same items once more
-    std::string expected = "Started\r\n";
-    for (const std::string& name : EnumerationOrder(a)) {
-        expected += "No XMP: " + a + "/" + name + "\r\n";
-    }
-    expected += "No file has been converted.\r\n";
-    EXPECT_EQ(FakeLogText(), expected);
-}
-
-TEST_F(WorkerTest, AllAppModeFollowsTheCheckBox)
-{
-    std::string a = Folder("A", 1, 0);
-    FakeDrop drop{{a + "/x0.jpg"}};
-    DropAndWait(&drop);
-    FakeSetChecked(1);
-    RunAndWait();
-    EXPECT_EQ(FakeLogText(), a + "/x0.jpg\r\nStarted\r\nAPP headers removed: " + a +
-                                 "/x0.jpg\r\n24 byte data was removed.\r\nCompleted\r\nTotal 24 byte data was removed.\r\n");
-    EXPECT_EQ(ReadBytes(a + "/x0.jpg"), Soi() + ImageData());
-}
-
-TEST_F(WorkerTest, DriveRootIsRefused)
-{
-    std::string a = Folder("A", 1, 0);
-    FakeDrop drop{{a, "/"}};
-    DropAndWait(&drop);
-    EXPECT_EQ(FakeLogText(), "");  // the listing of A is cleared
-    auto boxes = FakeBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].owner, DIALOG);
-    EXPECT_EQ(boxes[0].text, "Don't drop the root folder of the drive");
-    EXPECT_EQ(boxes[0].caption, "Error");
-    EXPECT_EQ(g_itemCount.load(), 0);
-    EXPECT_EQ(FakeControlEnabled(IDC_START), 0);
-    EXPECT_EQ(FakeControlEnabled(IDC_STOP), 0);
-}
-
-TEST_F(WorkerTest, UnlistableItemDuringListingAndDuringARun)
-{
-    FakeDrop missing{{root + "/missing"}};
-    DropAndWait(&missing);
-    auto boxes = FakeBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Found invalid files/folders");
-    EXPECT_EQ(FakeLogText(), "");
-    EXPECT_EQ(FakeControlEnabled(IDC_START), 0);
-
-    // Listed fine, gone by the time START is pressed: reported, and the run
-    // goes on with the next item.
-    FakeReset();
-    std::string a = Folder("A", 1, 0);
-    std::string b = Folder("B", 1, 0);
-    FakeDrop drop{{a, b}};
-    DropAndWait(&drop);
-    ASSERT_EQ(rename(a.c_str(), (root + "/moved").c_str()), 0);
-    FakeReset();
-    RunAndWait();
-    EXPECT_EQ(FakeLogText(), "Started\r\nFound invalid files/folders.\r\nXMP removed: " + b +
-                                 "/x0.jpg\r\n16 byte data was removed.\r\nCompleted\r\nTotal 16 byte data was removed.\r\n");
-    boxes = FakeBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Found invalid files/folders");
-    EXPECT_EQ(boxes[0].caption, "Error");
-}
-
-TEST_F(WorkerTest, StopDuringTheListingOfALargeTree)
-{
-    SetLogBatching(0);  // the hook below acts on single appends
-    std::string a = Folder("A", 0, 0);
-    for (int d = 0; d < 20; d++) {
-        std::string sub = a + "/d" + std::to_string(d);
-        mkdir(sub.c_str(), 0755);
-        for (int i = 0; i < 100; i++) {
-            WriteBytes(sub + "/" + std::to_string(i) + ".jpg", "");
-        }
-    }
-    int listed = 0;
-    FakeOnAppend([&](const std::string& text) {
-        if (text == "\r\n" && ++listed == 10) {
-            g_cancel = 1;  // STOP
-        }
-    });
-    FakeDrop drop{{a}};
-    DropAndWait(&drop);
-    std::string log = FakeLogText();
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 11);
-    EXPECT_EQ(log.substr(log.size() - 20), "Operation canceled\r\n");
-    auto boxes = FakeBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Operation canceled");
-    EXPECT_EQ(boxes[0].caption, "Cancel");
-    EXPECT_EQ(boxes[0].owner, DIALOG);
-    EXPECT_EQ(g_itemCount.load(), 0);  // the list is emptied: START does nothing
-}
-
-TEST_F(WorkerTest, StopBetweenSingleFilesKeepsOnlyTheStoredItems)
-{
-    SetLogBatching(0);  // the hook below acts on single appends
-    std::string a = Folder("A", 3, 0);
-    FakeOnAppend([&](const std::string& text) {
-        if (text == "\r\n") {
-            g_cancel = 1;  // STOP after the first item's walk
-        }
-    });
-    FakeDrop drop{{a + "/x0.jpg", a + "/x1.jpg", a + "/x2.jpg"}};
-    DropAndWait(&drop);
-    EXPECT_EQ(FakeLogText(), a + "/x0.jpg\r\n");
-    EXPECT_TRUE(FakeBoxes().empty());
-    EXPECT_EQ(g_itemCount.load(), 1);
-    FakeOnAppend(nullptr);
-    RunAndWait();
-    EXPECT_EQ(ReadBytes(a + "/x0.jpg"), Plain());
-    EXPECT_EQ(ReadBytes(a + "/x1.jpg"), Xmp());  // never stored, never walked
-}
-
-TEST_F(WorkerTest, StopDuringARunFinishesTheCurrentFile)
-{
-    SetLogBatching(0);  // the hook below acts on single appends
-    std::string a = Folder("A", 40, 0);
-    std::string b = Folder("B", 2, 0);
-    FakeDrop drop{{a, b}};
-    DropAndWait(&drop);
-    FakeReset();
-    int converted = 0;
-    FakeOnAppend([&](const std::string& text) {
-        if (text == "XMP removed: " && ++converted == 3) {
-            g_cancel = 1;  // STOP while the third file is being reported
-        }
-    });
-    RunAndWait();
-    std::string log = FakeLogText();
-    EXPECT_EQ(log.substr(log.size() - 21), "Operation canceled.\r\n");
-    auto boxes = FakeBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, "Cancel");
-    int rewritten = 0;
-    for (const std::string& name : FolderNames(a)) {
-        rewritten += ReadBytes(a + "/" + name) == Plain();
-    }
-    EXPECT_EQ(rewritten, 3);
-    EXPECT_EQ(FolderNames(a).size(), 40u);           // no temporary file left
-    EXPECT_EQ(ReadBytes(b + "/x0.jpg"), Xmp());       // later items not processed
-    EXPECT_EQ(FakeControlEnabled(IDC_START), 1);
-}
-
-TEST_F(WorkerTest, DropArrivingDuringARunWaitsForItsEnd)
-{
-    SetLogBatching(0);  // the hook below acts on single appends
-    std::string a = Folder("A", 2, 0);
-    std::string b = Folder("B", 1, 0);
-    FakeDrop first{{a}};
-    FakeDrop second{{b}};
-    DropAndWait(&first);
-    FakeOnAppend([&](const std::string& text) {
-        if (text == "XMP removed: " && g_pendingDrop.load() == nullptr) {
-            g_pendingDrop = &second;  // dropped while the run goes on
-        }
-    });
-    g_startRequested = 1;
-    ASSERT_TRUE(WaitFor([&] { return second.released == 1; }));
-    FakeOnAppend(nullptr);
-    EXPECT_EQ(ReadBytes(a + "/x0.jpg"), Plain());
-    EXPECT_EQ(ReadBytes(a + "/x1.jpg"), Plain());  // the run was finished first
-    EXPECT_EQ(FakeLogText(), Listing(b));          // then the log was replaced
-    EXPECT_EQ(g_itemCount.load(), 1);
-    EXPECT_EQ(std::string(g_items[0]), b);
-}
-
-TEST_F(WorkerTest, OnlyTheFirst256ItemsAreTaken)
-{
-    std::string a = Folder("A", 0, 0);
-    FakeDrop drop;
-    for (int i = 0; i < 300; i++) {
-        std::string path = a + "/" + std::to_string(1000 + i) + ".jpg";
-        WriteBytes(path, "");
-        drop.paths.push_back(path);
-    }
-    DropAndWait(&drop);
-    EXPECT_EQ(g_itemCount.load(), 256);
-    std::string log = FakeLogText();
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 256);
-    EXPECT_NE(log.find(a + "/1255.jpg\r\n"), std::string::npos);
-    EXPECT_EQ(log.find(a + "/1256.jpg"), std::string::npos);
-}
-
-// An item is kept whole, however long, and walked like any other.
-TEST_F(WorkerTest, ItemPastMaxPathIsWalked)
-{
-    std::string deep = root;
-    while (deep.size() < 300) {
-        deep += "/" + std::string(40, 'd');
-        mkdir(deep.c_str(), 0755);
-    }
-    WriteBytes(deep + "/x.jpg", Xmp());
-    FakeDrop drop{{deep}};
-    DropAndWait(&drop);
-    EXPECT_EQ(FakeBoxes().size(), 0u);
-    EXPECT_EQ(FakeLogText(), deep + "/x.jpg\r\n");
-    EXPECT_EQ(g_itemCount.load(), 1);
 }
