@@ -68,9 +68,8 @@ TEST(Track, FullTableStillHandsOutTheBlock)
 // temporary names that differ from one try to the next.
 TEST(Platform, WriteBlocksAndTemporaryNumbers)
 {
-    const int64_t cases[][3] = {{0, 10, 10},         {0, 65536, 65536},   {0, 70000, 65536},
-                                {100, 70000, 65436}, {65535, 5, 1},       {65536, 70000, 65536},
-                                {131071, 2, 1},      {131072, 65537, 65536}};
+    const int64_t cases[][3] = {{0, 10, 10},       {0, 65536, 65536}, {0, 70000, 65536},     {100, 70000, 65436},
+                                {65535, 5, 1},     {65536, 70000, 65536}, {131071, 2, 1}, {131072, 65537, 65536}};
     for (const auto& c : cases) {
         EXPECT_EQ(PlatNextWriteBlock(c[0], (uint32_t)c[1]), (uint32_t)c[2]) << c[0] << " " << c[1];
     }
@@ -83,11 +82,11 @@ TEST(Platform, WriteBlocksAndTemporaryNumbers)
 }
 
 //----------------------------------------------------------------------------
-class LoadTest : public TempTest {};
+class SupportTest : public TempTest {};
 
 // A load: its result, what it reported, its block. Each failure leaves the
 // out-parameter untouched and nothing registered (the fixture checks).
-TEST_F(LoadTest, Table)
+TEST_F(SupportTest, LoadTable)
 {
     std::string bytes(300000, '\0');
     for (size_t i = 0; i < bytes.size(); i++) {
@@ -100,15 +99,15 @@ TEST_F(LoadTest, Table)
         int32_t size;
         const char* report;
     } cases[] = {
-        {"whole", "/a.jpg", bytes, -1, 300000, ""},
-        {"empty", "/e.jpg", "", -1, 0, ""},
-        {"missing", "/m.jpg", "-", -1, -1, "Can't Get File Size\n"},
+        {"whole", "/a.jpg", bytes, 0, 300000, ""},
+        {"empty", "/e.jpg", "", 0, 0, ""},
+        {"missing", "/m.jpg", "-", 0, -1, "Can't Get File Size\n"},
         {"cannot open", "/f.jpg", "x", PLAT_FAULT_READ_OPEN, -1, "Can't Open File\n"},
         {"short read", "/s.jpg", "xyz", PLAT_FAULT_READ, -1, "Can't Read File\n"},
-        {"a folder", "", "-", -1, -1, "Can't Read File\n"},
+        {"a folder", "", "-", 0, -1, "Can't Read File\n"},
         // /proc files say 0 bytes and give more: cut to its size, it would be lost.
-        {"longer than its size", "/proc/self/status", "-", -1, -1, "Can't Read File\n"},
-        {"2 GiB", "/big.jpg", "", -1, -1, "Can't Get File Size\n"},
+        {"longer than its size", "/proc/self/status", "-", 0, -1, "Can't Read File\n"},
+        {"2 GiB", "/big.jpg", "", 0, -1, "Can't Get File Size\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -119,7 +118,7 @@ TEST_F(LoadTest, Table)
         if (c.path == "/big.jpg") {
             ASSERT_EQ(truncate(path.c_str(), (off_t)INT32_MAX + 1), 0);  // sparse
         }
-        PlatSetFault(c.fault < 0 ? 0 : c.fault, c.fault < 0 ? 0 : 1);
+        PlatSetFault(c.fault, c.fault ? 1 : 0);
         PlatFile file;
         unsigned char* buffer = (unsigned char*)&file;  // a sentinel
         int32_t size = 0;
@@ -128,19 +127,15 @@ TEST_F(LoadTest, Table)
         EXPECT_EQ(size, c.size);
         EXPECT_EQ(report.substr(0, strlen(c.report)), c.report);
         EXPECT_EQ(report.empty(), *c.report == '\0');
+        EXPECT_EQ(size >= 0 ? std::string((char*)buffer, (size_t)size) : "", size >= 0 ? c.content : "");
+        EXPECT_EQ(buffer == (unsigned char*)&file, size < 0);
         if (size >= 0) {
-            EXPECT_EQ(std::string((char*)buffer, (size_t)size), c.content);
             TrackedFree(buffer);
-        } else {
-            EXPECT_EQ(buffer, (unsigned char*)&file);
         }
     }
 }
 
-//----------------------------------------------------------------------------
-class LogTest : public TempTest {};
-
-TEST_F(LogTest, LineShapesInBothLanguages)
+TEST_F(SupportTest, LogLineShapesInBothLanguages)
 {
     AppendReport(MSG_NO_XMP, "/p/a.jpg");
     AppendReport(MSG_XMP_REMOVED, "/p/b.jpg");
@@ -166,7 +161,7 @@ TEST_F(LogTest, LineShapesInBothLanguages)
 
 // Gathered text reaches the pane in one append, before any box, at its
 // full length; a clear drops what it would erase; a box's text is never cut.
-TEST_F(LogTest, BatchesClearsAndBoxes)
+TEST_F(SupportTest, LogBatchesClearsAndBoxes)
 {
     SetLogBatching(3600 * 1000);
     AppendLog("dropped\r\n");
@@ -177,8 +172,7 @@ TEST_F(LogTest, BatchesClearsAndBoxes)
     ShowError(nullptr, MSG_FILE_OUTPUT_ERROR, path.c_str(), "\r\n");
     EXPECT_EQ(FakeTimeline(), "<clear>No XMP: /p/a.jpg\r\n<box unowned Error: File output error: " + path + "\r\n>");
     EXPECT_EQ(FakeAppends(), 1);
-    // Texts at the batch's size: one byte short of it, exactly it, more.
-    for (size_t size : {65535u, 65536u, 70000u}) {
+    for (size_t size : {65535u, 65536u, 70000u}) {  // one byte short of the batch's size, exactly it, more
         FakeReset();
         std::string text(size, 't');
         AppendLog("a");
@@ -195,10 +189,10 @@ TEST(SettingToLong, Table)
     const struct {
         const char* text;
         int32_t expected;
-    } cases[] = {{"0", 0},       {"600", 600}, {"  42", 42}, {"\t\r\n 9", 9}, {"-7", -7},          {"+5", 5},
-                 {"007", 7},     {"12abc", 12}, {"1 2", 1},  {"abc", 0},      {"", 0},             {"-", 0},
-                 {"- 5", 0},     {"9", 9},      {"2147483647", INT32_MAX},    {"2147483648", INT32_MAX},
-                 {"999999999999999", INT32_MAX}, {"-2147483648", INT32_MIN},  {"-2147483649", INT32_MIN},
+    } cases[] = {{"0", 0},     {"600", 600},  {"  42", 42}, {"\t\r\n 9", 9}, {"-7", -7},    {"+5", 5},
+                 {"007", 7},   {"12abc", 12}, {"1 2", 1},   {"abc", 0},     {"", 0},       {"-", 0},
+                 {"- 5", 0},   {"2147483647", INT32_MAX},   {"2147483648", INT32_MAX},     {"-2147483648", INT32_MIN},
+                 {"999999999999999", INT32_MAX},            {"-2147483649", INT32_MIN},
                  {"-99999999999999999999999999", INT32_MIN}};
     for (const auto& c : cases) {
         EXPECT_EQ(SettingToLong(c.text), c.expected) << '"' << c.text << '"';

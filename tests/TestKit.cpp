@@ -1,16 +1,13 @@
 // TestKit.cpp - the unit tests' shared pieces (TestKit.h).
 #include "TestKit.h"
 
-#include <dirent.h>
 #include <grp.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <regex>
@@ -20,6 +17,8 @@
 #include "platform/Platform.h"
 #include "platform/Ui.h"
 #include "support/Track.h"
+
+namespace fs = std::filesystem;
 
 std::string Seg(unsigned char marker, const std::string& payload, int length)
 {
@@ -41,12 +40,10 @@ static std::vector<std::string> s_folders;  // every MakeTempFolder result, link
 
 void MakeTree(const std::string& root, const Tree& tree)
 {
-    mkdir(root.c_str(), 0755);
+    fs::create_directories(root);
     for (const auto& entry : tree) {
         std::string path = root + "/" + entry.first;
-        for (size_t at = path.find('/', root.size() + 1); at != std::string::npos; at = path.find('/', at + 1)) {
-            mkdir(path.substr(0, at).c_str(), 0755);
-        }
+        fs::create_directories(fs::path(path).parent_path());
         if (entry.second.compare(0, 2, "->") == 0) {
             EXPECT_EQ(symlink(entry.second.c_str() + 2, path.c_str()), 0) << path;
         } else if (path.back() != '/') {
@@ -71,27 +68,22 @@ std::string MakeTempFolder()
 bool IsInTempFolder(const std::string& realPath)
 {
     std::lock_guard<std::mutex> hold(s_foldersLock);
-    for (const std::string& folder : s_folders) {
-        if (realPath.compare(0, folder.size(), folder) == 0 &&
-            (realPath.size() == folder.size() || realPath[folder.size()] == '/')) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(s_folders.begin(), s_folders.end(), [&](const std::string& folder) {
+        return realPath.compare(0, folder.size(), folder) == 0 &&
+               (realPath.size() == folder.size() || realPath[folder.size()] == '/');
+    });
 }
 
+// Folders that the tests made unreadable are opened up first.
 void RemoveTree(const std::string& path)
 {
-    struct stat status;
-    if (lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        chmod(path.c_str(), 0700);
-        for (const std::string& name : FolderNames(path)) {
-            RemoveTree(path + "/" + name);
+    std::error_code ignored;
+    for (fs::recursive_directory_iterator at(path, ignored), end; at != end; at.increment(ignored)) {
+        if (at->is_directory(ignored) && !at->is_symlink(ignored)) {
+            fs::permissions(at->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
         }
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
     }
+    fs::remove_all(path, ignored);
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes)
@@ -109,14 +101,9 @@ std::string ReadBytes(const std::string& path)
 std::vector<std::string> EnumerationOrder(const std::string& path)
 {
     std::vector<std::string> names;
-    DIR* folder = opendir(path.c_str());
-    while (struct dirent* entry = folder ? readdir(folder) : nullptr) {
-        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
-            names.push_back(entry->d_name);
-        }
-    }
-    if (folder) {
-        closedir(folder);
+    std::error_code ignored;
+    for (fs::directory_iterator at(path, ignored), end; at != end; at.increment(ignored)) {
+        names.push_back(at->path().filename());
     }
     return names;
 }
@@ -232,9 +219,9 @@ char* DropItemPath(void* drop, uint32_t index)
     return index < fake->paths.size() ? FormatText("%s", fake->paths[index].c_str()) : nullptr;
 }
 
-void DropRelease(void* drop)
+void DropRelease(void*)
 {
-    ((FakeDrop*)drop)->released++;
+    s_timeline += "<released>";
 }
 
 //----------------------------------------------------------------------------
@@ -256,6 +243,7 @@ void TempTest::TearDown()
     PlatSetAbandoned(0);
     SetLogBatching(0);
     g_language = 0;
+    EXPECT_EQ(PlatCommitting(), 0);
     EXPECT_EQ(TrackLiveCount(), blocks);
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
     RemoveTree(root);

@@ -41,10 +41,10 @@ std::string CaptureReports(const std::function<void()>& body);
 // Fake interface services (platform/Ui.h). Everything the worker asks of the
 // window is recorded, in order, in one timeline: the log's text as it
 // reaches the pane, and "<clear>", "<START 1>" (enabled), "<STOP 0>",
-// "<box owned CAPTION: TEXT>" (or "unowned"). One thread at a time.
+// "<box owned CAPTION: TEXT>" (or "unowned"), "<released>" (the drop). One
+// thread at a time.
 struct FakeDrop {
     std::vector<std::string> paths;
-    int released = 0;
 };
 void FakeReset();             // and the check box clear
 std::string FakeLog();        // the pane's text

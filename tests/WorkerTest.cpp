@@ -26,7 +26,7 @@ static bool WaitFor(bool (*condition)())
 // first item ends with `first` and the rest goes on with `rest`.
 static std::string Drop(const std::string& listing)
 {
-    return "<STOP 1><clear>" + listing + "<START 1><STOP 0>";
+    return "<STOP 1><clear>" + listing + "<released><START 1><STOP 0>";
 }
 
 static std::string Ran(const std::string& first, const std::string& rest = "")
@@ -34,9 +34,9 @@ static std::string Ran(const std::string& first, const std::string& rest = "")
     return "<START 0><STOP 1>Started\r\n" + first + "<STOP 0>" + rest + "<START 1>";
 }
 
-static std::string Cleaned(const std::string& path)
+static std::string Cleaned(const std::string& path, int count = 1)
 {
-    return "XMP removed: $R/" + path + "\r\n16 byte data was removed.\r\n";
+    return Rep("XMP removed: $R/" + path + "\r\n16 byte data was removed.\r\n", count);
 }
 
 static std::string Total(int bytes)
@@ -44,61 +44,25 @@ static std::string Total(int bytes)
     return "Completed\r\nTotal " + std::to_string(bytes) + " byte data was removed.\r\n";
 }
 
-// Hooks on single appends, as the user acts while the worker goes on.
+static const std::string CANCELED = "Operation canceled.\r\n<box owned Cancel: Operation canceled>";
+
+// The user acting while the worker goes on: at the `nth` append of `on`
+// (each append then reaches the pane at once), `act`.
+struct Hook {
+    const char* on;
+    int nth;
+    void (*act)();
+};
+static Hook s_hook;
 static int s_seen;
 static FakeDrop s_secondDrop;
-
-static void StopAtTheTenthListed(const std::string& text)
-{
-    if (text == "\r\n" && ++s_seen == 10) {
-        g_cancel = 1;
-    }
-}
-
-// START during the listing, then STOP after the first of single files.
-static void StartThenStopAfterTheFirstItem(const std::string& text)
-{
-    if (text == "\r\n" && ++s_seen == 1) {
-        g_startRequested = 1;
-        g_cancel = 1;
-    }
-}
-
-static void StopAtTheThirdConverted(const std::string& text)
-{
-    if (text == "XMP removed: " && ++s_seen == 3) {
-        g_cancel = 1;
-    }
-}
-
-static void DropDuringTheRun(const std::string& text)
-{
-    if (text == "XMP removed: " && ++s_seen == 1) {
-        g_pendingDrop = &s_secondDrop;
-    }
-}
-
 static std::string s_root;
-
-static void RenameAwayBeforeTheRun(int run)
-{
-    if (run == 0) {
-        rename((s_root + "/A").c_str(), (s_root + "/moved").c_str());
-    }
-}
-
-static void PutXmpBackBeforeTheSecondRun(int run)
-{
-    if (run == 1) {
-        WriteBytes(s_root + "/A/x0.jpg", PHOTO);
-    }
-}
 
 struct WorkerCase {
     const char* name;
     Tree tree;
     std::vector<std::string> items;  // below the root ("/" as it is); none: every file of the tree
-    void (*hook)(const std::string& text);  // on each append, which then reaches the pane at once
+    Hook hook;
     int runs;
     void (*before)(int run);  // before each run
     int allApp;
@@ -115,48 +79,51 @@ TEST_F(WorkerTest, Table)
     while (deep.size() < 300) {
         deep += std::string(40, 'd') + "/";
     }
-    Tree many, ten;
-    for (int i = 0; i < 300; i++) {
+    Tree many, ten, forty = {{"B/x0.jpg", PHOTO}, {"B/x1.jpg", PHOTO}};
+    for (int i = 0; i < 257; i++) {
         many.push_back({"x" + std::to_string(i) + ".jpg", ""});
-    }
-    for (int i = 0; i < 20; i++) {
-        ten.push_back({"A/d" + std::to_string(i / 10) + "/x" + std::to_string(i) + ".jpg", ""});
-    }
-    Tree forty = {{"B/x0.jpg", PHOTO}, {"B/x1.jpg", PHOTO}};
-    for (int i = 0; i < 40; i++) {
+        ten.push_back({"A/d" + std::to_string(i % 2) + "/x" + std::to_string(i) + ".jpg", ""});
         forty.push_back({"A/x" + std::to_string(i) + ".jpg", PHOTO});
     }
+    ten.resize(20);
+    forty.resize(42);
+    const Tree two = {{"A/x0.jpg", PHOTO}, {"B/x1.jpg", PHOTO}};
     const std::string a = "$R/A/x#.jpg\r\n", b = "$R/B/x#.jpg\r\n";
+    const Hook none = {"", 0, nullptr}, stopAtThird = {"XMP removed: ", 3, [] { g_cancel = 1; }};
     const WorkerCase cases[] = {
-        {"two folders and one without photos: running totals", {{"A/x0.jpg", PHOTO}, {"B/x1.jpg", PHOTO},
-         {"C/notes.txt", "x"}}, {"A", "B", "C"}, nullptr, 1, nullptr, 0, 3,
+        {"two folders and one without photos: running totals", {two[0], two[1], {"C/notes.txt", "x"}},
+         {"A", "B", "C"}, none, 1, nullptr, 0, 3,
          Drop(a + b) + Ran(Cleaned("A/x#.jpg"), Total(16) + Cleaned("B/x#.jpg") + Total(32) + Total(32))},
-        {"all-APP mode from the check box", {{"A/x0.jpg", PHOTO}}, {"A/x0.jpg"}, nullptr, 1, nullptr, 1, 1,
+        {"all-APP mode from the check box", {two[0]}, {"A/x0.jpg"}, none, 1, nullptr, 1, 1,
          Drop(a) + Ran("APP headers removed: $R/A/x#.jpg\r\n34 byte data was removed.\r\n", Total(34))},
-        {"START again: the same list, totals from 0", {{"A/x0.jpg", PHOTO}}, {"A"}, nullptr, 3,
-         PutXmpBackBeforeTheSecondRun, 0, 1,
-         Drop(a) + Rep(Ran(Cleaned("A/x#.jpg"), Total(16)), 2) + Ran("No XMP: " + a, "No file has been converted.\r\n")},
-        {"a drive root empties the list; START does nothing", {{"A/x0.jpg", PHOTO}}, {"A", "/"}, nullptr, 1, nullptr,
-         0, 0, "<STOP 1><clear><clear><box owned Error: Don't drop the root folder of the drive><STOP 0>"},
-        {"an item that cannot be listed", {}, {"missing"}, nullptr, 1, nullptr, 0, 0,
-         "<STOP 1><clear><box owned Error: Found invalid files/folders><STOP 0>"},
-        {"listed, then gone by START: the run goes on", {{"A/x0.jpg", PHOTO}, {"B/x1.jpg", PHOTO}}, {"A", "B"}, nullptr,
-         1, RenameAwayBeforeTheRun, 0, 2,
+        {"START again: the same list, totals from 0; a STOP while idle is dropped", {two[0]}, {"A"}, none, 3,
+         [](int run) { run == 1 ? WriteBytes(s_root + "/A/x0.jpg", PHOTO) : (void)(g_cancel = 1); }, 0, 1,
+         Drop(a) + Rep(Ran(Cleaned("A/x#.jpg"), Total(16)), 2) +
+             Ran("No XMP: " + a, "No file has been converted.\r\n")},
+        {"a drive root empties the list; START does nothing", {two[0]}, {"A", "/"}, none, 1, nullptr, 0, 0,
+         "<STOP 1><clear><clear><box owned Error: Don't drop the root folder of the drive><released><STOP 0>"},
+        {"an item that cannot be listed", {}, {"missing"}, none, 1, nullptr, 0, 0,
+         "<STOP 1><clear><box owned Error: Found invalid files/folders><released><STOP 0>"},
+        {"listed, then gone by START: the run goes on", two, {"A", "B"}, none, 1,
+         [](int) { rename((s_root + "/A").c_str(), (s_root + "/moved").c_str()); }, 0, 2,
          Drop(a + b) + Ran("", "Found invalid files/folders.\r\n<box owned Error: Found invalid files/folders>" +
                                    Cleaned("B/x#.jpg") + Total(16))},
-        {"STOP during the listing of a tree", ten, {"A"}, StopAtTheTenthListed, 1, nullptr, 0, 0,
+        {"STOP during the listing of a tree", ten, {"A"}, {"\r\n", 10, [] { g_cancel = 1; }}, 1, nullptr, 0, 0,
          "<STOP 1><clear>" + Rep("$R/A/d#/x#.jpg\r\n", 10) +
-             "Operation canceled\r\n<box owned Cancel: Operation canceled><START 1><STOP 0>"},
-        {"START, then STOP between single files: the stored one runs", {{"A/x0.jpg", PHOTO}, {"A/x1.jpg", PHOTO}},
-         {}, StartThenStopAfterTheFirstItem, 0, nullptr, 0, 1, Drop(a) + Ran(Cleaned("A/x#.jpg"), Total(16))},
-        {"STOP during a run: the file in hand is finished", forty, {"A", "B"}, StopAtTheThirdConverted, 1, nullptr, 0, 2,
-         Drop(Rep(a, 40) + Rep(b, 2)) +
-             Ran(Rep(Cleaned("A/x#.jpg"), 3), "Operation canceled.\r\n<box owned Cancel: Operation canceled>")},
-        {"a drop during a run waits for its end", {{"A/x0.jpg", PHOTO}, {"A/x1.jpg", PHOTO}, {"B/x2.jpg", PHOTO}},
-         {"A"}, DropDuringTheRun, 1, nullptr, 0, 1,
-         Drop(Rep(a, 2)) + Ran(Rep(Cleaned("A/x#.jpg"), 2), Total(32)) + "<START 0>" + Drop(b)},
-        {"only the first 256 items", many, {}, nullptr, 0, nullptr, 0, 256, Drop(Rep("$R/x#.jpg\r\n", 256))},
-        {"an item past 300 characters", {{deep + "x0.jpg", PHOTO}}, {deep}, nullptr, 0, nullptr, 0, 1,
+             "Operation canceled\r\n<box owned Cancel: Operation canceled><released><START 1><STOP 0>"},
+        {"START, then STOP between single files: the stored one runs", {two[0], {"A/x1.jpg", PHOTO}}, {},
+         {"\r\n", 1, [] { g_startRequested = g_cancel = 1; }}, 0, nullptr, 0, 1,
+         Drop(a) + Ran(Cleaned("A/x#.jpg"), Total(16))},
+        {"STOP during a run: the file in hand is finished", forty, {"A", "B"}, stopAtThird, 1, nullptr, 0, 2,
+         Drop(Rep(a, 40) + Rep(b, 2)) + Ran(Cleaned("A/x#.jpg", 3), CANCELED)},
+        {"closing during a run: the file in hand is finished", forty, {"A", "B"},
+         {"XMP removed: ", 3, [] { g_workerQuit = 1; }}, 1, nullptr, 0, 2,
+         Drop(Rep(a, 40) + Rep(b, 2)) + Ran(Cleaned("A/x#.jpg", 3), CANCELED + CANCELED)},
+        {"a drop during a run waits for its end", {two[0], {"A/x1.jpg", PHOTO}, two[1]}, {"A"},
+         {"XMP removed: ", 1, [] { g_pendingDrop = &s_secondDrop; }}, 1, nullptr, 0, 1,
+         Drop(Rep(a, 2)) + Ran(Cleaned("A/x#.jpg", 2), Total(32)) + "<START 0>" + Drop(b)},
+        {"only the first 256 of 257 items", many, {}, none, 0, nullptr, 0, 256, Drop(Rep("$R/x#.jpg\r\n", 256))},
+        {"an item past 300 characters", {{deep + "x0.jpg", PHOTO}}, {deep}, none, 0, nullptr, 0, 1,
          Drop("$R/" + deep + "x#.jpg\r\n")},
     };
     for (const WorkerCase& c : cases) {
@@ -167,9 +134,14 @@ TEST_F(WorkerTest, Table)
         FakeReset();
         FakeSetChecked(c.allApp);
         s_seen = 0;
+        s_hook = c.hook;
         s_secondDrop = FakeDrop{{root + "/B"}};
-        SetLogBatching(c.hook ? 0 : 3600 * 1000);  // a hook acts on single appends
-        FakeOnAppend(c.hook);
+        SetLogBatching(c.hook.act ? 0 : 3600 * 1000);  // a hook acts on single appends
+        FakeOnAppend([](const std::string& text) {
+            if (s_hook.act && text == s_hook.on && ++s_seen == s_hook.nth) {
+                s_hook.act();
+            }
+        });
         g_cancel = g_startRequested = g_itemCount = 0;
         std::thread worker(WorkerMain, DIALOG);  // a fresh one: nothing carried from the row before
         FakeDrop drop;
@@ -181,7 +153,6 @@ TEST_F(WorkerTest, Table)
         }
         g_pendingDrop = &drop;
         ASSERT_TRUE(WaitFor([] { return g_pendingDrop.load() == nullptr && g_startRequested.load() == 0; }));
-        EXPECT_EQ(drop.released, 1);
         EXPECT_EQ(g_itemCount.load(), c.listed);
         for (int run = 0; run < c.runs; run++) {
             if (c.before) {
@@ -193,8 +164,6 @@ TEST_F(WorkerTest, Table)
         g_workerQuit = 1;
         worker.join();
         g_workerQuit = 0;
-        FakeOnAppend(nullptr);
-        EXPECT_TRUE(s_secondDrop.released == (c.hook == DropDuringTheRun));
         EXPECT_EQ(Timeline(), c.timeline);
         EXPECT_EQ(FakeHeldBack(), 0);  // every box and button came after the lines before it
     }
