@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "platform/Platform.h"
@@ -36,6 +38,7 @@ static const struct {
     {"\\\\?\\UNC\\server\\share", L"\\\\?\\UNC\\server\\share"},
     {"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"},
     {"relative\\a.jpg", L"relative\\a.jpg"},
+    {"C:x.jpg", L"C:x.jpg"},  // relative to the drive's current folder
     {"C:\\..\xC2\xA5outside\\\xEF\xBC\x8E\xEF\xBC\x8E\xEF\xBC\xBC", L"\\\\?\\C:\\..\x00A5outside\\\xFF0E\xFF0E\xFF3C"},
     {"C:\\\xE6\x9D\xB1\\\xF0\x9F\x98\x80.jpg", L"\\\\?\\C:\\\x6771\\\xD83D\xDE00.jpg"},
     {"C:\\bad\xC3(", nullptr},         // a lead byte without its continuation
@@ -62,7 +65,8 @@ static void ConversionRows()
 {
     for (const auto& row : SYSTEM_ROWS) {
         wchar_t* got = WinSystemPath(row.path);
-        Check(row.system ? got && wcscmp(got, row.system) == 0 : got == nullptr, std::string("system path ") + row.path);
+        Check(row.system ? got && wcscmp(got, row.system) == 0 : got == nullptr,
+              std::string("system path ") + row.path);
         WinFree(got);
     }
     std::string longPath = "C:\\";
@@ -103,22 +107,18 @@ static std::string s_folder;  // with its separator
 static std::string s_saw;     // what the other program met
 static HANDLE s_scanner;
 
-static std::string Read(const char* name)
+static DWORD WINAPI EndScan(LPVOID)
 {
-    FILE* file = fopen((s_folder + name).c_str(), "rb");
-    char buffer[64];
-    size_t got = file ? fread(buffer, 1, sizeof(buffer), file) : 0;
-    if (file) {
-        fclose(file);
-    }
-    return file ? std::string(buffer, got) : "<none>";
+    Sleep(300);
+    return CloseHandle(s_scanner);
 }
 
-static void Write(const char* name, const char* text)
+static std::string Read(const char* name)
 {
-    FILE* file = fopen((s_folder + name).c_str(), "wb");
-    fputs(text, file);
-    fclose(file);
+    std::ifstream file(s_folder + name, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return file ? content.str() : "<none>";
 }
 
 // The names in the folder, as the system sorts them; a temporary one as "~temp".
@@ -128,47 +128,11 @@ static std::string Names()
     HANDLE find = FindFirstFileA((s_folder + "*").c_str(), &data);
     std::string names;
     for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &data)) {
-        if (data.cFileName[0] != '.') {
-            names += (names.empty() ? "" : " ") + std::string(strncmp(data.cFileName, "~marlovex", 9) ? data.cFileName
-                                                                                                    : "~temp");
-        }
+        std::string name = strncmp(data.cFileName, "~marlovex", 9) ? data.cFileName : "~temp";
+        names += name[0] == '.' ? "" : (names.empty() ? "" : " ") + name;
     }
     FindClose(find);
     return names;
-}
-
-// An editor saves the photo in place (the same size): it must be refused,
-// not overwritten later with the old photo's cleaned content.
-static void ResaveInPlace()
-{
-    HANDLE file = CreateFileA((s_folder + "photo.jpg").c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
-    s_saw = file == INVALID_HANDLE_VALUE ? "refused" : "admitted";
-    DWORD put;
-    WriteFile(file, "new photo", 9, &put, nullptr);
-    CloseHandle(file);
-}
-
-// An editor saves by renaming the photo to a backup and writing a new one.
-static void SaveByRename()
-{
-    s_saw = MoveFileA((s_folder + "photo.jpg").c_str(), (s_folder + "backup.jpg").c_str()) ? "renamed" : "refused";
-    Write("photo.jpg", "new photo");
-}
-
-static DWORD WINAPI EndScan(LPVOID)
-{
-    Sleep(300);
-    CloseHandle(s_scanner);
-    return 0;
-}
-
-// A scanner opens the photo for a moment, not letting it be renamed.
-static void ScanForAMoment()
-{
-    s_scanner = CreateFileA((s_folder + "photo.jpg").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-    s_saw = s_scanner == INVALID_HANDLE_VALUE ? "refused" : "scanning";
-    CloseHandle(CreateThread(nullptr, 0, EndScan, nullptr, 0, nullptr));
 }
 
 static const struct {
@@ -180,10 +144,28 @@ static const struct {
 } COMMIT_ROWS[] = {
     {"one name", false, nullptr, 0, 0, 1, "cleaned", "photo.jpg", ""},
     {"two names: both cleaned", true, nullptr, 0, 0, 1, "cleaned", "photo.jpg second.jpg", ""},
-    {"an editor's same-size save is refused", false, ResaveInPlace, 0, 0, 1, "cleaned", "photo.jpg", "refused"},
-    {"a save by rename is not overwritten", false, SaveByRename, 0, 0, 0, "new photo", "backup.jpg photo.jpg",
-     "renamed"},
-    {"a scanner holds the photo for a moment", false, ScanForAMoment, 0, 0, 1, "cleaned", "photo.jpg", "scanning"},
+    // An editor saves the photo in place (the same size): it must be refused,
+    // not overwritten later with the old photo's cleaned content.
+    {"an editor's same-size save is refused", false, [] {
+         HANDLE file = CreateFileA((s_folder + "photo.jpg").c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0,
+                                   nullptr);
+         s_saw = file == INVALID_HANDLE_VALUE ? "refused" : "admitted";
+         DWORD put;
+         WriteFile(file, "new photo", 9, &put, nullptr);
+         CloseHandle(file);
+     }, 0, 0, 1, "cleaned", "photo.jpg", "refused"},
+    // An editor saves by renaming the photo to a backup and writing a new one.
+    {"a save by rename is not overwritten", false, [] {
+         s_saw = MoveFileA((s_folder + "photo.jpg").c_str(), (s_folder + "backup.jpg").c_str()) ? "renamed" : "refused";
+         std::ofstream(s_folder + "photo.jpg", std::ios::binary) << "new photo";
+     }, 0, 0, 0, "new photo", "backup.jpg photo.jpg", "renamed"},
+    // A scanner opens the photo for a moment, not letting it be renamed.
+    {"a scanner holds the photo for a moment", false, [] {
+         s_scanner = CreateFileA((s_folder + "photo.jpg").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+         s_saw = s_scanner == INVALID_HANDLE_VALUE ? "refused" : "scanning";
+         CloseHandle(CreateThread(nullptr, 0, EndScan, nullptr, 0, nullptr));
+     }, 0, 0, 1, "cleaned", "photo.jpg", "scanning"},
     {"the temporary file's flush fails", false, nullptr, PLAT_FAULT_FLUSH, 1, 0, "old photo", "photo.jpg", ""},
     {"the temporary file's flush fails, two names", true, nullptr, PLAT_FAULT_FLUSH, 1, 0, "old photo",
      "photo.jpg second.jpg", ""},
@@ -199,7 +181,7 @@ static void CommitRows(const char* folder)
     for (const auto& row : COMMIT_ROWS) {
         s_folder = std::string(folder) + "\\" + std::to_string(&row - COMMIT_ROWS) + "\\";
         CreateDirectoryA(s_folder.c_str(), nullptr);
-        Write("photo.jpg", "old photo");
+        std::ofstream(s_folder + "photo.jpg", std::ios::binary) << "old photo";
         if (row.twoNames) {
             CreateHardLinkA((s_folder + "second.jpg").c_str(), (s_folder + "photo.jpg").c_str(), nullptr);
         }
@@ -220,9 +202,9 @@ static void CommitRows(const char* folder)
         TrackedFree(buffer);
         std::string got = std::to_string(committed) + " " + Read("photo.jpg") + " | " +
                           (row.twoNames ? Read("second.jpg") : row.photo) + " | " + Names() + " | " + s_saw;
-        Check(got == std::to_string(row.committed) + " " + row.photo + " | " + row.photo + " | " + row.names + " | " +
-                         row.saw,
-              std::string("commit: ") + row.name + ": " + got);
+        std::string want = std::to_string(row.committed) + " " + row.photo + " | " + row.photo + " | " + row.names +
+                           " | " + row.saw;
+        Check(got == want, std::string("commit: ") + row.name + ": " + got);
     }
 }
 

@@ -9,8 +9,7 @@
 //   driver close            the close box (WM_SYSCOMMAND SC_CLOSE)
 //   driver key-ctrl LETTER  Ctrl+LETTER by SendInput, to the dialog
 //   driver client W H       resizes the dialog to a W x H client area
-//   driver show max         maximises it
-//   driver locale           the user's LCID and the ANSI code page
+//   driver maximise         maximises it
 //   driver end-session      the end of the session as the system makes it:
 //                           WM_QUERYENDSESSION, then WM_ENDSESSION, to each
 //                           top-level window of the dialog's process; prints
@@ -134,10 +133,6 @@ static int Log(const char* file, bool wide)
 int main(int argc, char** argv)
 {
     const char* command = argc > 1 ? argv[1] : "";
-    if (strcmp(command, "locale") == 0) {
-        printf("lcid %lu acp %u\n", (unsigned long)GetUserDefaultLCID(), GetACP());
-        return 0;
-    }
     EnumWindows(FindDialog, 0);
     if (s_dialog == nullptr) {
         return 3;
@@ -172,7 +167,7 @@ int main(int argc, char** argv)
                            (DWORD)GetWindowLongA(s_dialog, GWL_EXSTYLE));
         SetWindowPos(s_dialog, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    } else if (strcmp(command, "show") == 0 && argc == 3) {
+    } else if (strcmp(command, "maximise") == 0) {
         PostMessageA(s_dialog, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
     } else if (strcmp(command, "end-session") == 0) {
         Find(false);
