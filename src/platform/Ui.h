@@ -1,7 +1,7 @@
 // Ui.h - the interface services that the cleaning core and the worker call,
 // and the drop object that the worker reads. Each front end supplies them:
 // the Windows dialog (src/shell), the console front end (src/batch) and the
-// unit tests' fakes (tests/FakeUi.cpp). Every call but UiLogAppend is
+// unit tests' fakes (tests/TestKit.cpp). Every call but UiLogAppend is
 // synchronous: when it returns, the request has been carried out.
 #pragma once
 
