@@ -250,18 +250,16 @@ SCENARIOS = {
         ("click", 1002), ("check", second_copy_exits), ("log", None), ("driver", "client", 300, 200),
         ("state", {"client": [300, 200], "layout": {**LAYOUT, 1001: [10, 30, 280, 165]}}), ("close", "close"),
         ("settings", {"ALLAPP": "0", "normal": None}))),
-    "ALLAPP=2 opens unchecked; Ctrl+Q closes like the close box and saves 0": ({}, (
-        ("start", EN, b"[Main]\r\nALLAPP=2\r\n"), ("state", {"checked": 0}), ("driver", "client", 420, 260),
-        ("state", {"client": [420, 260]}), ("close", "key-ctrl", "Q"), ("settings", {"ALLAPP": "0", "normal": None}))),
-    "the settings give the rectangle and the check box; closed maximised": ({}, (
-        ("start", EN, b"[Main]\r\nTOP=40\r\nLEFT=30\r\nRIGHT=530\r\nBOTTOM=380\r\nALLAPP=1\r\n"),
-        ("state", {"normal": [30, 40, 530, 380], "window": [30, 40, 530, 380], "checked": 1}),
-        ("driver", "maximise"), ("state", {"showcmd": 3}), ("close", "close"),
+    "the settings give the rectangle; ALLAPP=2 opens unchecked; closed maximised by Ctrl+Q": ({}, (
+        ("start", EN, b"[Main]\r\nTOP=40\r\nLEFT=30\r\nRIGHT=530\r\nBOTTOM=380\r\nALLAPP=2\r\n"),
+        ("state", {"normal": [30, 40, 530, 380], "window": [30, 40, 530, 380], "checked": 0}), ("click", 1004),
+        ("driver", "maximise"), ("state", {"showcmd": 3, "checked": 1}), ("close", "key-ctrl", "Q"),
         ("settings", {"TOP": "40", "LEFT": "30", "RIGHT": "530", "BOTTOM": "380", "ALLAPP": "1"}))),
     "a folder in XMP mode": (twins(TREE), (START, ("drop", "photos"), READY) + RUN + (
         ("check", same_as_batch), ("screenshot", "marlovex-en.png"))),
-    "a folder in all-APP mode": (twins(TREE), (START, ("click", 1004), ("state", {"checked": 1}), ("drop", "photos"),
-                                               READY) + RUN + (("check", lambda t, a: same_as_batch(t, a, True)),)),
+    "a folder in all-APP mode, as the settings ask": (twins(TREE), (
+        ("start", EN, b"[Main]\r\nALLAPP=1\r\n"), ("state", {"checked": 1}), ("drop", "photos"), READY) + RUN + (
+        ("check", lambda t, a: same_as_batch(t, a, True)),)),
     "STOP during a run": (MANY, (START,) + LONG_RUN + (
         ("click", 1003), ("box", "owned", b"Cancel", "Operation canceled", {"enabled": 0}), READY, ("check", stopped))),
     "a read-only photo is left as it was": ({"ro/locked.jpg": PHOTO}, (
