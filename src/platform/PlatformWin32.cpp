@@ -507,6 +507,18 @@ static void WaitUntilRenamable(const wchar_t* path, int* tries)
     }
 }
 
+// MoveFileExW, tried again while a scanner has one of the files open.
+static int MoveInto(const wchar_t* original, const wchar_t* temp)
+{
+    int tries = 0;
+    while (!MoveFileExW(temp, original, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (!TryAgain(&tries)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
 // ReplaceFileW, and when it fails, the second way (MoveFileExW); each
 // tried again while a scanner has one of the files open.
 static int ReplaceOrMove(const wchar_t* original, const wchar_t* temp)
@@ -518,21 +530,14 @@ static int ReplaceOrMove(const wchar_t* original, const wchar_t* temp)
         if (ReplaceFileW(original, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
             return 1;
         }
-        if (TryAgain(&tries)) {
-            continue;
+        if (!TryAgain(&tries)) {
+            // ReplaceFileW can fail half-way: with ERROR_UNABLE_TO_MOVE_REPLACEMENT
+            // the original is gone, with ..._2 it lives on under another name;
+            // either way the temporary file holds the only complete photo, and
+            // MoveFileExW puts it in place. Otherwise the original is untouched
+            // and MoveFileExW is simply the second way to replace it.
+            return MoveInto(original, temp);
         }
-        // ReplaceFileW can fail half-way: with ERROR_UNABLE_TO_MOVE_REPLACEMENT
-        // the original is gone, with ..._2 it lives on under another name;
-        // either way the temporary file holds the only complete photo, and
-        // MoveFileExW puts it in place. Otherwise the original is untouched
-        // and MoveFileExW is simply the second way to replace it.
-        tries = 0;
-        while (!MoveFileExW(temp, original, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            if (!TryAgain(&tries)) {
-                return 0;
-            }
-        }
-        return 1;
     }
 }
 
@@ -550,10 +555,13 @@ static int FlushPath(const char* path)
     return ok;
 }
 
-// Puts the temporary file in the photo's place while the photo is held open
-// (so that nothing writes it meanwhile) and its name still leads to it. A
-// system that will not replace a file held open is given the photo back
-// first, and it is replaced only if it is still the file read, unchanged.
+// Puts the temporary file in the photo's place. The first try is made while
+// the photo is held open, so that nothing writes it meanwhile, and only
+// once: a system may refuse to replace a file that is held open (Wine does,
+// with error 267; ReplaceFileW asks for access that the photo's handle may
+// not share), and that refusal is no scanner to wait for. The photo is then
+// let go and replaced, with the waits for scanners, only if its name still
+// leads to the file read, unchanged.
 static Commit Replace(PlatFile* file, PlatReplace* replace)
 {
     if (replace->removeOnClose && !RemoveOnClose((HANDLE)replace->handle, FALSE)) {
@@ -566,8 +574,10 @@ static Commit Replace(PlatFile* file, PlatReplace* replace)
     wchar_t* temp = WinSystemPath(replace->tempName);
     int replaced = 0;
     if (original != nullptr && temp != nullptr && !PlatFaultHit(PLAT_FAULT_REPLACE) && StillTheFileRead(file)) {
-        replaced = ReplaceOrMove(original, temp);
-        if (!replaced && AttributesOf(file->name) != INVALID_FILE_ATTRIBUTES) {
+        replaced = ReplaceFileW(original, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+        if (!replaced && AttributesOf(file->name) == INVALID_FILE_ATTRIBUTES) {
+            replaced = MoveInto(original, temp);  // it failed half-way (see ReplaceOrMove)
+        } else if (!replaced) {
             CloseHandle((HANDLE)file->handle);
             file->handle = (intptr_t)INVALID_HANDLE_VALUE;
             replaced = StillTheFileRead(file) && ReplaceOrMove(original, temp);
