@@ -103,8 +103,9 @@ int PlatGetFolderId(const char* path, PlatFileId* id);
 // the temporary file, the replacement) goes through that folder and the
 // entry's name, never the path again, so a file or folder swapped for a
 // link meanwhile cannot redirect the rewrite. Windows: the file stays open
-// from the read through the replacement, and other programs may not write
-// to it meanwhile; it is replaced only while its name still leads to it.
+// from the read until the replacement, and other programs may not write to
+// it meanwhile; it is replaced only while its name still leads to it,
+// unchanged.
 struct PlatFile {
     intptr_t folder;   // POSIX: the containing folder, open; -1 when none
     intptr_t handle;   // the file, open for reading; -1 when none
