@@ -80,7 +80,7 @@ TEST_F(WalkTest, Table)
          nullptr, WALK_OK, true},
         {"a dropped link to its own folder", {{"a.jpg", "x"}, {"l", "->."}}, "/l", 0, 0, nullptr, WALK_OK, true},
         {"a farm reaching a photo 2^16 times", Farm(17, false), "", 0, 0, nullptr, WALK_OK, true},
-        {"300 folders, each met twice", Farm(300, true), "", 0, 0, nullptr, WALK_OK, true},
+        {"1000 folders, each met twice", Farm(1000, true), "", 0, 0, nullptr, WALK_OK, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
