@@ -556,12 +556,13 @@ static int FlushPath(const char* path)
 }
 
 // Puts the temporary file in the photo's place. The first try is made while
-// the photo is held open, so that nothing writes it meanwhile, and only
-// once: a system may refuse to replace a file that is held open (Wine does,
-// with error 267; ReplaceFileW asks for access that the photo's handle may
-// not share), and that refusal is no scanner to wait for. The photo is then
-// let go and replaced, with the waits for scanners, only if its name still
-// leads to the file read, unchanged.
+// the photo is held open, so that nothing writes it meanwhile, once a
+// scanner has let go of both files, and only once: a system may refuse to
+// replace a file that is held open (Wine does, with error 267; ReplaceFileW
+// asks for access that the photo's handle may not share), and that refusal
+// is no scanner to wait for. The photo is then let go and replaced, with
+// the waits for scanners, only if its name still leads to the file read,
+// unchanged.
 static Commit Replace(PlatFile* file, PlatReplace* replace)
 {
     if (replace->removeOnClose && !RemoveOnClose((HANDLE)replace->handle, FALSE)) {
@@ -574,6 +575,9 @@ static Commit Replace(PlatFile* file, PlatReplace* replace)
     wchar_t* temp = WinSystemPath(replace->tempName);
     int replaced = 0;
     if (original != nullptr && temp != nullptr && !PlatFaultHit(PLAT_FAULT_REPLACE) && StillTheFileRead(file)) {
+        int tries = 0;
+        WaitUntilRenamable(original, &tries);
+        WaitUntilRenamable(temp, &tries);
         replaced = ReplaceFileW(original, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
         if (!replaced && AttributesOf(file->name) == INVALID_FILE_ATTRIBUTES) {
             replaced = MoveInto(original, temp);  // it failed half-way (see ReplaceOrMove)
