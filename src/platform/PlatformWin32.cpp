@@ -519,17 +519,20 @@ static int MoveInto(const wchar_t* original, const wchar_t* temp)
     return 1;
 }
 
+// ReplaceFileW, once no scanner holds either file.
+static int TryReplace(const wchar_t* original, const wchar_t* temp, int* tries)
+{
+    WaitUntilRenamable(original, tries);
+    WaitUntilRenamable(temp, tries);
+    return ReplaceFileW(original, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+}
+
 // ReplaceFileW, and when it fails, the second way (MoveFileExW); each
 // tried again while a scanner has one of the files open.
 static int ReplaceOrMove(const wchar_t* original, const wchar_t* temp)
 {
     int tries = 0;
-    for (;;) {
-        WaitUntilRenamable(original, &tries);
-        WaitUntilRenamable(temp, &tries);
-        if (ReplaceFileW(original, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-            return 1;
-        }
+    while (!TryReplace(original, temp, &tries)) {
         if (!TryAgain(&tries)) {
             // ReplaceFileW can fail half-way: with ERROR_UNABLE_TO_MOVE_REPLACEMENT
             // the original is gone, with ..._2 it lives on under another name;
@@ -539,6 +542,7 @@ static int ReplaceOrMove(const wchar_t* original, const wchar_t* temp)
             return MoveInto(original, temp);
         }
     }
+    return 1;
 }
 
 // The photo's new entry reaches the disk: the file opened again and
@@ -576,9 +580,7 @@ static Commit Replace(PlatFile* file, PlatReplace* replace)
     int replaced = 0;
     if (original != nullptr && temp != nullptr && !PlatFaultHit(PLAT_FAULT_REPLACE) && StillTheFileRead(file)) {
         int tries = 0;
-        WaitUntilRenamable(original, &tries);
-        WaitUntilRenamable(temp, &tries);
-        replaced = ReplaceFileW(original, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+        replaced = TryReplace(original, temp, &tries);
         if (!replaced && AttributesOf(file->name) == INVALID_FILE_ATTRIBUTES) {
             replaced = MoveInto(original, temp);  // it failed half-way (see ReplaceOrMove)
         } else if (!replaced) {
