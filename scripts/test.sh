@@ -18,16 +18,28 @@ cmake -S . -B build/native-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARLOVEX_SAN
 cmake --build build/native-asan -j "$jobs"
 (cd build/native-asan && ctest --output-on-failure -j "$jobs")
 
-echo "== Fuzzing the scan and the strip"
+echo "== Fuzzing the scan and the strip, and the copy's record"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLOVEX_FUZZ=ON \
       -DBUILD_TESTING=OFF >/dev/null
-cmake --build build/fuzz -j "$jobs" --target fuzz_strip
+cmake --build build/fuzz -j "$jobs" --target fuzz_strip fuzz_copy
 build/fuzz/tests/fuzz/fuzz_strip -runs=0 tests/fuzz/corpus
-work=$(mktemp -d)
-cp tests/fuzz/corpus/* "$work"/
-build/fuzz/tests/fuzz/fuzz_strip -max_total_time="${FUZZ_SECONDS:-60}" -max_len=4096 -print_final_stats=1 "$work" 2>&1 |
-  grep -E "^(#[0-9]+ *DONE|Done|stat::number_of_executed_units)" || true
-rm -rf "$work"
+# A target for a while, from a copy of its corpus: its statistics, or its
+# failing input and a failure.
+fuzz() {
+  local target=$1 seconds=$2 length=$3 corpus=$4 work out
+  work=$(mktemp -d)
+  [ -z "$corpus" ] || cp "$corpus"/* "$work"/
+  if ! out=$(build/fuzz/tests/fuzz/"$target" -max_total_time="$seconds" -max_len="$length" -print_final_stats=1 \
+             -artifact_prefix="$work/" "$work" 2>&1); then
+    echo "$out" | tail -n 40
+    echo "$target found a failing input; it is in $work" >&2
+    return 1
+  fi
+  rm -rf "$work"
+  echo "$out" | grep -E "^(#[0-9]+ *DONE|Done|stat::number_of_executed_units)"
+}
+fuzz fuzz_strip "${FUZZ_SECONDS:-60}" 4096 tests/fuzz/corpus
+fuzz fuzz_copy "$(( ${FUZZ_SECONDS:-60} / 2 ))" 20000 ""
 
 echo "== Windows build (warnings are errors)"
 cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
