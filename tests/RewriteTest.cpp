@@ -2,11 +2,13 @@
 // of committing, races at the worst moment, leftovers, what is kept.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include "TestKit.h"
 #include "core/Convert.h"
+#include "core/Walk.h"
 #include "platform/Platform.h"
 
 // Writes: FF D8 + JFIF, then Exif, then the image data (three ranges).
@@ -39,8 +41,9 @@ static void Touch(long ns)
 enum Result {
     CLEANED,
     CANT_OPEN,         // "Can't open: ", nothing written
-    OUTPUT_ERROR,      // "File output error: ", the photo as `after` says
-    CLEANED_UNFLUSHED  // "File output error: ", cleaned; in place, its flushed copy stays beside it
+    OUTPUT_ERROR,      // "File output error: ", the photo as `after` says, nothing beside it
+    CLEANED_UNFLUSHED, // "File output error: ", cleaned; in place, its copy stays beside it
+    HELD               // "File output error: ", cleaned but for its header, 00 00; its copy beside it
 };
 
 struct RewriteCase {
@@ -48,48 +51,58 @@ struct RewriteCase {
     void (*prepare)();
     PlatRaceHook hook;
     int fault, nth;
-    Result result;
+    Result replaced;    // the photo with one name
+    Result inPlace;     // with two, rewritten in place (both names show the outcome)
     std::string after;  // what photo.jpg holds after an OUTPUT_ERROR; empty: as it was
 };
 
 class RewriteTest : public TempTest {};
 
-// Each row on a photo with one name (replaced) and with two (rewritten in
-// place, so both names show the outcome).
 TEST_F(RewriteTest, Table)
 {
     const RewriteCase cases[] = {
-        {"nothing fails: three writes make the file", nullptr, nullptr, PLAT_FAULT_WRITE, 4, CLEANED, ""},
-        {"proving the original writable", nullptr, nullptr, PLAT_FAULT_OPEN, 1, CANT_OPEN, ""},
-        {"a read-only photo", [] { chmod(Photo().c_str(), 0444); }, nullptr, 0, 0, CANT_OPEN, ""},
-        {"creating the temporary file", nullptr, nullptr, PLAT_FAULT_OPEN, 2, CANT_OPEN, ""},
-        {"the first write", nullptr, nullptr, PLAT_FAULT_WRITE, 1, OUTPUT_ERROR, ""},
-        {"the last write", nullptr, nullptr, PLAT_FAULT_WRITE, 3, OUTPUT_ERROR, ""},
-        {"flushing the temporary file", nullptr, nullptr, PLAT_FAULT_FLUSH, 1, OUTPUT_ERROR, ""},
-        {"replacing the original", nullptr, nullptr, PLAT_FAULT_REPLACE, 1, OUTPUT_ERROR, ""},
-        {"flushing the folder, or the photo in place", nullptr, nullptr, PLAT_FAULT_FLUSH, 2, CLEANED_UNFLUSHED, ""},
-        // Leftovers of a crash are neither overwritten nor in the way.
+        // In place, the fourth write is the copy's record.
+        {"nothing fails: three writes make the file", nullptr, nullptr, PLAT_FAULT_WRITE, 4, CLEANED, OUTPUT_ERROR, ""},
+        {"proving the original writable", nullptr, nullptr, PLAT_FAULT_OPEN, 1, CANT_OPEN, CANT_OPEN, ""},
+        {"a read-only photo", [] { chmod(Photo().c_str(), 0444); }, nullptr, 0, 0, CANT_OPEN, CANT_OPEN, ""},
+        {"creating the temporary file", nullptr, nullptr, PLAT_FAULT_OPEN, 2, CANT_OPEN, CANT_OPEN, ""},
+        {"the first write", nullptr, nullptr, PLAT_FAULT_WRITE, 1, OUTPUT_ERROR, OUTPUT_ERROR, ""},
+        {"the last write", nullptr, nullptr, PLAT_FAULT_WRITE, 3, OUTPUT_ERROR, OUTPUT_ERROR, ""},
+        {"flushing the temporary file", nullptr, nullptr, PLAT_FAULT_FLUSH, 1, OUTPUT_ERROR, OUTPUT_ERROR, ""},
+        {"replacing the original", nullptr, nullptr, PLAT_FAULT_REPLACE, 1, OUTPUT_ERROR, CLEANED, ""},
+        {"flushing the folder", nullptr, nullptr, PLAT_FAULT_FLUSH, 2, CLEANED_UNFLUSHED, OUTPUT_ERROR, ""},
+        {"flushing the photo in place", nullptr, nullptr, PLAT_FAULT_FLUSH, 3, CLEANED, HELD, ""},
+        {"flushing the photo's header", nullptr, nullptr, PLAT_FAULT_FLUSH, 4, CLEANED, CLEANED_UNFLUSHED, ""},
+        // Leftovers of a crash are neither overwritten nor in the way; the
+        // names are drawn where the file system has no temporary files
+        // without a name.
         {"leftovers where the names begin", [] {
              Leftovers(7, 2);
              PlatSetTemporaryNumbers(7);
-         }, nullptr, 0, 0, CLEANED, ""},
-        {"a hundred leftovers of the old names", [] { Leftovers(0, 100); }, nullptr, 0, 0, CLEANED, ""},
+             PlatSetFault(PLAT_FAULT_NAMED, 1);
+         }, nullptr, 0, 0, CLEANED, CLEANED, ""},
+        {"a hundred leftovers of the old names", [] {
+             Leftovers(0, 100);
+             PlatSetFault(PLAT_FAULT_NAMED, 1);
+         }, nullptr, 0, 0, CLEANED, CLEANED, ""},
         // Between the read and the commit.
         {"swapped for a link", nullptr, [] {
              WriteBytes(s_folder + "/outside.jpg", "not a photo of ours");
              unlink(Photo().c_str());
              symlink("outside.jpg", Photo().c_str());
-         }, 0, 0, OUTPUT_ERROR, "not a photo of ours"},
+         }, 0, 0, OUTPUT_ERROR, OUTPUT_ERROR, "not a photo of ours"},
         {"swapped for another file", nullptr, [] {
              WriteBytes(s_folder + "/new.jpg", "a newer photo");
              rename((s_folder + "/new.jpg").c_str(), Photo().c_str());
-         }, 0, 0, OUTPUT_ERROR, "a newer photo"},
-        {"written to meanwhile", nullptr, [] { WriteBytes(Photo(), INPUT + "+"); }, 0, 0, OUTPUT_ERROR, INPUT + "+"},
+         }, 0, 0, OUTPUT_ERROR, OUTPUT_ERROR, "a newer photo"},
+        {"written to meanwhile", nullptr, [] { WriteBytes(Photo(), INPUT + "+"); }, 0, 0, OUTPUT_ERROR, OUTPUT_ERROR,
+         INPUT + "+"},
         {"saved again within the second, the same size", [] { Touch(500000000); }, [] {
              WriteBytes(Photo(), std::string(INPUT.size(), 's'));
              Touch(700000000);
-         }, 0, 0, OUTPUT_ERROR, std::string(INPUT.size(), 's')},
-        {"abandoned", nullptr, [] { PlatSetAbandoned(1); }, 0, 0, OUTPUT_ERROR, ""},
+         }, 0, 0, OUTPUT_ERROR, OUTPUT_ERROR, std::string(INPUT.size(), 's')},
+        {"abandoned during the commit: it is finished", nullptr, [] { PlatSetAbandoned(1); }, 0, 0, CLEANED, CLEANED,
+         ""},
     };
     for (bool twoNames : {false, true}) {
         for (const RewriteCase& c : cases) {
@@ -108,27 +121,31 @@ TEST_F(RewriteTest, Table)
             PlatSetFault(c.fault, c.nth);
             int32_t removed = ConvertFile(Photo().c_str(), 0);
             PlatSetFault(c.fault, 0);
+            PlatSetFault(PLAT_FAULT_NAMED, 0);
             PlatSetAbandoned(0);
             chmod(Photo().c_str(), 0644);
-            bool cleaned = c.result == CLEANED || c.result == CLEANED_UNFLUSHED;
-            std::string after = cleaned ? OUTPUT : c.after.empty() ? INPUT : c.after;
-            EXPECT_EQ(removed, c.result == CLEANED ? 28 : -1);
+            Result result = twoNames ? c.inPlace : c.replaced;
+            bool cleaned = result == CLEANED || result == CLEANED_UNFLUSHED;
+            std::string after = cleaned ? OUTPUT : result == HELD ? std::string(2, '\0') + OUTPUT.substr(2)
+                                : c.after.empty() ? INPUT : c.after;
+            EXPECT_EQ(removed, result == CLEANED ? 28 : -1);
             EXPECT_EQ(ReadBytes(Photo()), after);
             if (twoNames) {  // the same file, unless the name was swapped
-                EXPECT_TRUE(ReadBytes(second) == after || (!cleaned && ReadBytes(second) == INPUT));
+                EXPECT_TRUE(ReadBytes(second) == after || (!c.after.empty() && ReadBytes(second) == INPUT));
             }
             std::string box = "<box unowned Error: ", line = "XMP removed: " + Photo() + "\r\n";
-            EXPECT_EQ(FakeTimeline(), c.result == CLEANED     ? line + "28 byte data was removed.\r\n"
-                                      : c.result == CANT_OPEN ? box + "Can't open: " + Photo() + ">"
-                                                              : box + "File output error: " + Photo() + "\r\n>");
+            EXPECT_EQ(FakeTimeline(), result == CLEANED     ? line + "28 byte data was removed.\r\n"
+                                      : result == CANT_OPEN ? box + "Can't open: " + Photo() + ">"
+                                                            : box + "File output error: " + Photo() + "\r\n>");
             int copies = 0, leftovers = 0;
             for (const std::string& name : FolderNames(s_folder)) {
                 std::string bytes = ReadBytes(s_folder + "/" + name);
                 leftovers += bytes == LEFTOVER;
                 copies += name.find("marlovex") != std::string::npos && bytes != LEFTOVER;
-                EXPECT_TRUE(name.find("marlovex") == std::string::npos || bytes == LEFTOVER || bytes == OUTPUT);
+                EXPECT_TRUE(name.find("marlovex") == std::string::npos || bytes == LEFTOVER ||
+                            bytes.compare(0, OUTPUT.size(), OUTPUT) == 0);
             }
-            EXPECT_EQ(copies, c.result == CLEANED_UNFLUSHED && twoNames ? 1 : 0);
+            EXPECT_EQ(copies, twoNames && (result == CLEANED_UNFLUSHED || result == HELD) ? 1 : 0);
             EXPECT_EQ(leftovers, s_leftovers);  // none overwritten
         }
     }
@@ -229,5 +246,156 @@ TEST_F(RewriteTest, UnprivilegedUser)
         EXPECT_EQ(ReadBytes(photo), c.outcome == 0 ? OUTPUT : INPUT);
         EXPECT_EQ(StatOf(photo).st_uid, c.owner);
         EXPECT_EQ(FolderNames(sub), std::vector<std::string>{"photo.jpg"});
+    }
+}
+
+//----------------------------------------------------------------------------
+// A kill at every step of a rewrite, each path a row: after each, the photo
+// holds its old bytes or its new ones, or, rewritten in place, a copy of
+// its new content lies beside it while every region of the photo is old or
+// new; a run over its folder then cleans it, leaving only what it reports
+// as kept; a photo changed by hand after the kill is left as the hand left
+// it, and a copy read back as other bytes than were written is never used.
+
+// A photo a few 64 KiB blocks long, its image data unlike itself shifted.
+static std::string BigImage()
+{
+    std::string data(200000, '\0');
+    for (size_t i = 0; i < data.size(); i++) {
+        data[i] = (char)(i * 7 % 251);
+    }
+    return IMAGE.substr(0, IMAGE.size() - 2) + data + "\xFF\xD9";
+}
+static const std::string BIG_INPUT = SOI + JFIF + XMP + EXIF + BigImage();
+static const std::string BIG_OUTPUT = SOI + JFIF + EXIF + BigImage();
+static const std::string BY_HAND = SOI + JFIF + EXIF + IMAGE + "by hand";
+
+// Every 4 KiB region of the photo, cut at the new size too, is old or new;
+// the header FF D8 or 00 00; its size the old or the new one.
+static bool IsMix(const std::string& photo)
+{
+    if ((photo.size() != BIG_INPUT.size() && photo.size() != BIG_OUTPUT.size()) || photo.size() < 2 ||
+        (photo.compare(0, 2, SOI) != 0 && photo.compare(0, 2, std::string(2, '\0')) != 0)) {
+        return false;
+    }
+    for (size_t at = 2, end; at < photo.size(); at = end) {
+        end = std::min((at / 4096 + 1) * 4096, at < BIG_OUTPUT.size() ? BIG_OUTPUT.size() : photo.size());
+        if (photo.compare(at, end - at, BIG_INPUT, at, end - at) != 0 &&
+            (end > BIG_OUTPUT.size() || photo.compare(at, end - at, BIG_OUTPUT, at, end - at) != 0)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// What the bytes are, in a word.
+static std::string Named(const std::string& bytes)
+{
+    return bytes == BIG_INPUT ? "old" : bytes == BIG_OUTPUT ? "new" : bytes == BY_HAND ? "by hand"
+           : IsMix(bytes)     ? "mixed" : "other, " + std::to_string(bytes.size()) + " bytes";
+}
+
+// ConvertFile on the photo in a child, which ends at step `kill`: 1 when
+// it was killed there, 0 when the rewrite was over before.
+static int RunKilledAt(int kill)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        FakeReset();
+        PlatSetFault(PLAT_FAULT_KILL, kill);
+        ConvertFile(Photo().c_str(), 0);
+        _exit(0);
+    }
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    return WEXITSTATUS(status) == PLAT_KILLED_STATUS;
+}
+
+// The run over the photo's folder, as a drop of it; its log.
+static std::string RunOverFolder()
+{
+    FakeReset();
+    WalkPath(s_folder.c_str(), [](const char* path) { return ConvertFile(path, 0), 1; });
+    return FakeLog();
+}
+
+static std::vector<std::string> Leftovers()
+{
+    std::vector<std::string> names;
+    for (const std::string& name : FolderNames(s_folder)) {
+        if (name[0] == '.') {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+TEST_F(RewriteTest, KilledAtEveryStep)
+{
+    const struct {
+        const char* name;
+        bool twoNames;
+        bool repair;  // the kills fall in the run after a rewrite in place killed half-way
+    } paths[] = {{"one name", false, false}, {"two names", true, false}, {"the repair", true, true}};
+    int mixedAt = 0;  // a step of the rewrite in place that leaves the photo mixed
+    s_folder = root + "/k";
+    for (const auto& path : paths) {
+        int steps = 0;
+        for (int kill = 1; steps == 0 && kill < 100; kill++) {
+            // As the kill left it; changed by hand; where a copy was left, the copy read as zeros; where
+            // the photo was left mixed, met first by its other name, in another folder.
+            for (int variant = 0, variants = 2; variant < variants; variant++) {
+                SCOPED_TRACE(std::string(path.name) + ", killed at step " + std::to_string(kill) + ", variant " +
+                             std::to_string(variant));
+                RemoveTree(s_folder);
+                MakeTree(s_folder, {{"photo.jpg", BIG_INPUT}});
+                std::string second = root + "/elsewhere/second.jpg";
+                RemoveTree(root + "/elsewhere");
+                MakeTree(root + "/elsewhere", {});
+                ASSERT_TRUE(!path.twoNames || link(Photo().c_str(), second.c_str()) == 0);
+                ASSERT_TRUE(!path.repair || (mixedAt > 0 && RunKilledAt(mixedAt)));
+                if (!RunKilledAt(kill)) {
+                    steps = kill - 1;  // the rewrite was over: its result is checked all the same
+                }
+                std::string photo = ReadBytes(Photo()), copy;
+                std::vector<std::string> left = Leftovers();
+                for (const std::string& name : left) {
+                    std::string bytes = ReadBytes(s_folder + "/" + name);
+                    if (bytes.size() > BIG_OUTPUT.size() && bytes.compare(0, BIG_OUTPUT.size(), BIG_OUTPUT) == 0) {
+                        copy = bytes;
+                    }
+                }
+                bool whole = photo == BIG_INPUT || photo == BIG_OUTPUT;
+                EXPECT_TRUE(whole || (IsMix(photo) && !copy.empty())) << Named(photo);
+                if (!whole && !path.repair && mixedAt == 0) {
+                    mixedAt = kill;
+                }
+                variants = copy.empty() ? variants : whole ? 3 : 4;
+                std::string kept = "Kept from an interrupted rewrite: " + s_folder + "/";
+                std::string log;
+                if (variant == 1) {
+                    WriteBytes(Photo(), BY_HAND);
+                } else if (variant >= 2) {  // never used; taken for a damaged file, left alone
+                    FakeReset();
+                    PlatSetFault(PLAT_FAULT_READ_OTHER, variant == 2);
+                    ConvertFile((variant == 2 ? Photo() : second).c_str(), 0);
+                    EXPECT_EQ(ReadBytes(Photo()), photo);
+                    EXPECT_NE(FakeLog().find(variant == 2 ? kept : "Header Broken: " + second), std::string::npos)
+                        << FakeLog();
+                }
+                log = RunOverFolder();
+                EXPECT_EQ(Named(ReadBytes(Photo())), variant == 1 ? "by hand" : "new") << log;
+                EXPECT_EQ(log.find("Repaired after an interruption: ") != std::string::npos, !whole && variant != 1)
+                    << log;
+                for (const std::string& name : Leftovers()) {  // only what it reported as kept
+                    EXPECT_NE(log.find(kept + name), std::string::npos) << log;
+                    EXPECT_TRUE(variant == 1 || Named(ReadBytes(s_folder + "/" + name)) == "old") << name;
+                }
+                EXPECT_TRUE(variant != 1 || Leftovers() == left);  // what the hand changed, nothing fits
+            }
+        }
+        printf("%s: %d steps\n", path.name, steps);
+        EXPECT_GT(steps, 5) << path.name;
     }
 }

@@ -4,14 +4,20 @@
 // (ASCII) as its argument; prints each failing row, exits 1 when any failed.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "core/Convert.h"
+#include "core/Walk.h"
 #include "platform/Platform.h"
+#include "platform/Ui.h"
 #include "platform/WinText.h"
 #include "support/Track.h"
 
@@ -99,21 +105,18 @@ static void ConversionRows()
 }
 
 //----------------------------------------------------------------------------
-// The commit. Each row writes photo.jpg ("old photo"), reads it as the file
-// in hand, writes "cleaned" to its temporary file and commits, with a fault
-// or another program acting between the read and the commit.
+// The commit. Each row writes photo.jpg (OLD), reads it as the file in hand,
+// writes NEW to its temporary file and commits, with a fault or another
+// program acting at the last moment before each attempt to replace it (the
+// race hook: its calls are counted).
 
+static const std::string OLD = "\xFF\xD8old photo", NEW = "\xFF\xD8" "cleaned";
 static std::string s_folder;  // with its separator
 static std::string s_saw;     // what the other program met
-static HANDLE s_scanner;
+static HANDLE s_scanner = INVALID_HANDLE_VALUE;
+static int s_hookCalls;
 
-static DWORD WINAPI EndScan(LPVOID)
-{
-    Sleep(300);
-    return CloseHandle(s_scanner);
-}
-
-static std::string Read(const char* name)
+static std::string Read(const std::string& name)
 {
     std::ifstream file(s_folder + name, std::ios::binary);
     std::ostringstream content;
@@ -121,7 +124,12 @@ static std::string Read(const char* name)
     return file ? content.str() : "<none>";
 }
 
-// The names in the folder, as the system sorts them; a temporary one as "~temp".
+static void Write(const std::string& name, const std::string& bytes)
+{
+    std::ofstream(s_folder + name, std::ios::binary) << bytes;
+}
+
+// The names in the folder, as the system sorts them; a leftover as "~temp".
 static std::string Names()
 {
     WIN32_FIND_DATAA data;
@@ -135,17 +143,63 @@ static std::string Names()
     return names;
 }
 
+static std::string LeftoverPath()
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((s_folder + "~marlovex*").c_str(), &data);
+    std::string path = find == INVALID_HANDLE_VALUE ? "" : s_folder + data.cFileName;
+    FindClose(find);
+    return path;
+}
+
+static uint64_t FileIndex(const std::string& name)
+{
+    HANDLE file = CreateFileA((s_folder + name).c_str(), 0, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+}
+
+// A scanner that holds `path` without letting it be renamed (or, `shareDelete`,
+// letting it); the hook lets it go at its next call.
+static void Scan(const std::string& path, bool shareDelete)
+{
+    if (s_scanner == INVALID_HANDLE_VALUE) {
+        s_scanner = CreateFileA(path.c_str(), GENERIC_READ, 3 | (shareDelete ? FILE_SHARE_DELETE : 0), nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+        s_saw = s_scanner == INVALID_HANDLE_VALUE ? "refused" : "scanning";
+    } else {
+        CloseHandle(s_scanner);
+        s_scanner = INVALID_HANDLE_VALUE;
+    }
+}
+
+static void SaveByRename()
+{
+    s_saw = MoveFileA((s_folder + "photo.jpg").c_str(), (s_folder + "backup.jpg").c_str()) ? "renamed" : "refused";
+    Write("photo.jpg", "new photo");
+}
+
+static int ProduceNew(void*, PlatSink sink, void* context)
+{
+    return sink(context, (const unsigned char*)NEW.data(), (int32_t)NEW.size());
+}
+
+enum Identity { REPLACED, SAME };  // the file at the photo's name afterwards, against the one read
+
 static const struct {
     const char* name;
     bool twoNames;  // a hard link second.jpg made first
     PlatRaceHook hook;
     int faultKind, faultNth, committed;
     const char *photo, *names, *saw;  // photo.jpg, the folder and what the hook met afterwards
+    Identity identity;
 } COMMIT_ROWS[] = {
-    {"one name", false, nullptr, 0, 0, 1, "cleaned", "photo.jpg", ""},
-    {"two names: both cleaned", true, nullptr, 0, 0, 1, "cleaned", "photo.jpg second.jpg", ""},
-    // An editor saves the photo in place (the same size): it must be refused,
-    // not overwritten later with the old photo's cleaned content.
+    {"one name", false, nullptr, 0, 0, 1, "cleaned", "photo.jpg", "", REPLACED},
+    {"two names: both cleaned in place", true, nullptr, 0, 0, 1, "cleaned", "photo.jpg second.jpg", "", SAME},
+    // An editor saves the photo in place (the same size) while it is held:
+    // it must be refused, not overwritten later with the old photo's content.
     {"an editor's same-size save is refused", false, [] {
          HANDLE file = CreateFileA((s_folder + "photo.jpg").c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0,
                                    nullptr);
@@ -153,27 +207,49 @@ static const struct {
          DWORD put;
          WriteFile(file, "new photo", 9, &put, nullptr);
          CloseHandle(file);
-     }, 0, 0, 1, "cleaned", "photo.jpg", "refused"},
-    // An editor saves by renaming the photo to a backup and writing a new one.
-    {"a save by rename is not overwritten", false, [] {
-         s_saw = MoveFileA((s_folder + "photo.jpg").c_str(), (s_folder + "backup.jpg").c_str()) ? "renamed" : "refused";
-         std::ofstream(s_folder + "photo.jpg", std::ios::binary) << "new photo";
-     }, 0, 0, 0, "new photo", "backup.jpg photo.jpg", "renamed"},
-    // A scanner opens the photo for a moment, not letting it be renamed.
-    {"a scanner holds the photo for a moment", false, [] {
-         s_scanner = CreateFileA((s_folder + "photo.jpg").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-         s_saw = s_scanner == INVALID_HANDLE_VALUE ? "refused" : "scanning";
-         CloseHandle(CreateThread(nullptr, 0, EndScan, nullptr, 0, nullptr));
-     }, 0, 0, 1, "cleaned", "photo.jpg", "scanning"},
-    {"the temporary file's flush fails", false, nullptr, PLAT_FAULT_FLUSH, 1, 0, "old photo", "photo.jpg", ""},
-    {"the temporary file's flush fails, two names", true, nullptr, PLAT_FAULT_FLUSH, 1, 0, "old photo",
-     "photo.jpg second.jpg", ""},
-    {"the replacement fails", false, nullptr, PLAT_FAULT_REPLACE, 1, 0, "old photo", "photo.jpg", ""},
-    {"the photo's flush fails after the replacement", false, nullptr, PLAT_FAULT_FLUSH, 2, 0, "cleaned", "photo.jpg",
-     ""},
-    {"the photo's flush fails in place: the flushed copy stays", true, nullptr, PLAT_FAULT_FLUSH, 2, 0, "cleaned",
-     "photo.jpg second.jpg ~temp", ""},
+     }, 0, 0, 1, "cleaned", "photo.jpg", "refused", REPLACED},
+    {"a save by rename is not overwritten", false, SaveByRename, 0, 0, 0, "new photo", "backup.jpg photo.jpg",
+     "renamed", REPLACED},
+    // A scanner holds the photo until the waits are used up, then goes; a
+    // save by rename that lands then is kept.
+    {"a scanner holds the photo", false, [] { Scan(s_folder + "photo.jpg", false); }, 0, 0, 1, "cleaned",
+     "photo.jpg", "scanning", REPLACED},
+    {"a save by rename while a scanner held the photo is kept", false, [] {
+         Scan(s_folder + "photo.jpg", false);
+         if (++s_hookCalls == 2) {
+             SaveByRename();
+         }
+     }, 0, 0, 0, "new photo", "backup.jpg photo.jpg", "renamed", REPLACED},
+    // A scanner holds the temporary file throughout: the photo is never
+    // renamed over; the copy cannot have its name, so it stays as it was.
+    {"a scanner holds the temporary file, sharing deletion", false, [] {
+         if (s_scanner == INVALID_HANDLE_VALUE) {
+             Scan(LeftoverPath(), true);
+         }
+     }, 0, 0, 0, "old photo", "photo.jpg", "scanning", SAME},
+    {"a scanner holds the temporary file", false, [] {
+         if (s_scanner == INVALID_HANDLE_VALUE) {
+             Scan(LeftoverPath(), false);
+         }
+     }, 0, 0, 0, "old photo", "photo.jpg ~temp", "scanning", SAME},
+    {"the temporary file's flush fails", false, nullptr, PLAT_FAULT_FLUSH, 1, 0, "old photo", "photo.jpg",
+     "", SAME},
+    {"the copy's flush fails, two names", true, nullptr, PLAT_FAULT_FLUSH, 1, 0, "old photo",
+     "photo.jpg second.jpg", "", SAME},
+    // The held try refused (as Wine may), then every try: rewritten in place.
+    {"the held try is refused", false, nullptr, PLAT_FAULT_REPLACE, 1, 1, "cleaned", "photo.jpg", "", REPLACED},
+    {"every try is refused: rewritten in place", false, [] { PlatSetFault(PLAT_FAULT_REPLACE, 1); },
+     PLAT_FAULT_REPLACE, 1, 1, "cleaned", "photo.jpg", "", SAME},
+    {"the photo's flush fails after the replacement", false, nullptr, PLAT_FAULT_FLUSH, 2, 0, "cleaned",
+     "photo.jpg", "", REPLACED},
+    {"the photo's flush fails in place: the copy stays", true, nullptr, PLAT_FAULT_FLUSH, 3, 0,
+     "held", "photo.jpg second.jpg ~temp", "", SAME},
+    // Half-way failures: the photo set aside is put back and rewritten in
+    // place; a photo that is gone (delete-pending while held) gets the new
+    // content, with "File output error".
+    {"half-way, the photo set aside", false, nullptr, PLAT_FAULT_ASIDE, 1, 1, "cleaned", "photo.jpg", "", SAME},
+    {"half-way, the photo gone while held", false, nullptr, PLAT_FAULT_GONE, 1, 0, "cleaned", "photo.jpg", "",
+     REPLACED},
 };
 
 static void CommitRows(const char* folder)
@@ -181,40 +257,233 @@ static void CommitRows(const char* folder)
     for (const auto& row : COMMIT_ROWS) {
         s_folder = std::string(folder) + "\\" + std::to_string(&row - COMMIT_ROWS) + "\\";
         CreateDirectoryA(s_folder.c_str(), nullptr);
-        std::ofstream(s_folder + "photo.jpg", std::ios::binary) << "old photo";
+        Write("photo.jpg", OLD);
         if (row.twoNames) {
             CreateHardLinkA((s_folder + "second.jpg").c_str(), (s_folder + "photo.jpg").c_str(), nullptr);
         }
+        uint64_t before = FileIndex("photo.jpg");
         s_saw = "";
+        s_hookCalls = 0;
         PlatFile file;
         PlatReplace replace;
         unsigned char* buffer = nullptr;
         int committed = -1;
-        if (PlatLoadWholeFile((s_folder + "photo.jpg").c_str(), &file, &buffer) == 9 &&
-            PlatReplaceBegin(&file, &replace) && PlatReplaceWrite(&replace, "cleaned", 7)) {
+        if (PlatLoadWholeFile((s_folder + "photo.jpg").c_str(), &file, &buffer) == (int32_t)OLD.size() &&
+            PlatReplaceBegin(&file, &replace) && PlatReplaceWrite(&replace, NEW.data(), (int32_t)NEW.size())) {
+            PlatContent content = {buffer, (int32_t)OLD.size(), ProduceNew, nullptr};
             PlatSetRaceHook(row.hook);
             PlatSetFault(row.faultKind, row.faultNth);
-            committed = PlatReplaceCommit(&replace, &file);
+            committed = PlatReplaceCommit(&replace, &file, &content);
             PlatSetFault(row.faultKind, 0);
             PlatSetRaceHook(nullptr);
         }
+        if (s_scanner != INVALID_HANDLE_VALUE) {
+            Scan("", false);
+        }
         PlatCloseFile(&file);
         TrackedFree(buffer);
-        std::string got = std::to_string(committed) + " " + Read("photo.jpg") + " | " +
-                          (row.twoNames ? Read("second.jpg") : row.photo) + " | " + Names() + " | " + s_saw;
-        std::string want = std::to_string(row.committed) + " " + row.photo + " | " + row.photo + " | " + row.names +
-                           " | " + row.saw;
-        Check(got == want, std::string("commit: ") + row.name + ": " + got);
+        // The photo in a word: old, cleaned, or cleaned with its header still held at 00 00.
+        std::string photo = Read("photo.jpg");
+        const std::string held = std::string(2, '\0') + NEW.substr(2);
+        photo = photo == OLD ? "old photo" : photo == NEW ? "cleaned" : photo == held ? "held" : photo;
+        std::string got = std::to_string(committed) + " " + photo + " | " +
+                          (row.twoNames ? (Read("second.jpg") == Read("photo.jpg") ? "same" : "differ") : "same") +
+                          " | " + Names() + " | " + s_saw + " | " + (FileIndex("photo.jpg") == before ? "same" : "replaced");
+        std::string expect = std::to_string(row.committed) + " " + row.photo + " | same | " + row.names + " | " + row.saw +
+                             " | " + (row.identity == SAME ? "same" : "replaced");
+        Check(got == expect, std::string("commit: ") + row.name + ": " + got);
+    }
+}
+
+//----------------------------------------------------------------------------
+// A kill at every step of a rewrite, each way a commit can go a row: the
+// test runs itself as a child that ConvertFile's the photo and ends at step
+// N (TerminateProcess, nothing cleaned up), then checks that the photo holds
+// its old bytes or its new ones, or is a mix of the two with its copy
+// beside it; a run over the folder then cleans it, leaving only what it
+// reports as kept, and a photo changed by hand after the kill is left as the
+// hand left it.
+
+static std::string s_log;  // what the core asked of the window
+
+void UiLogAppend(const char* text)
+{
+    s_log += text;
+}
+
+void UiClearLog(void*)
+{
+    s_log.clear();
+}
+
+void UiMessageBox(void*, const char* text, const char* caption)
+{
+    s_log += std::string("<") + caption + ": " + text + ">";
+}
+
+static std::string Segment(unsigned char marker, const std::string& payload)
+{
+    return std::string{(char)0xFF, (char)marker, (char)((payload.size() + 2) >> 8), (char)(payload.size() + 2)} +
+           payload;
+}
+
+// A photo a few 64 KiB blocks long, its image data unlike itself shifted.
+static std::string BigPhoto(bool xmp)
+{
+    std::string image(200000, '\0');
+    for (size_t i = 0; i < image.size(); i++) {
+        image[i] = (char)(i * 7 % 251);
+    }
+    return "\xFF\xD8" + Segment(0xE0, "JFIF") + (xmp ? Segment(0xE1, "<x:xmpmeta/>") : "") + "\xFF\xDA" + image;
+}
+static const std::string BIG_OLD = BigPhoto(true), BIG_NEW = BigPhoto(false);
+
+// Old or new region by region (4 KiB, cut at the new size), the header FF D8 or 00 00.
+static bool IsMix(const std::string& photo)
+{
+    if ((photo.size() != BIG_OLD.size() && photo.size() != BIG_NEW.size()) ||
+        (photo.compare(0, 2, "\xFF\xD8") != 0 && photo.compare(0, 2, std::string(2, '\0')) != 0)) {
+        return false;
+    }
+    for (size_t at = 2, end; at < photo.size(); at = end) {
+        end = std::min((at / 4096 + 1) * 4096, at < BIG_NEW.size() ? BIG_NEW.size() : photo.size());
+        if (photo.compare(at, end - at, BIG_OLD, at, end - at) != 0 &&
+            (end > BIG_NEW.size() || photo.compare(at, end - at, BIG_NEW, at, end - at) != 0)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+static const struct {
+    const char* name;
+    bool twoNames;
+    bool refused;  // every try to replace is refused: rewritten in place
+    bool repair;   // the kills fall in the run after a rewrite in place killed half-way
+} KILL_ROWS[] = {{"one name", false, false, false},
+                 {"two names", true, false, false},
+                 {"every replacement refused", false, true, false},
+                 {"the repair", true, false, true}};
+
+// The child: ConvertFile on the row's photo, killed at step `kill`.
+static int KilledChild(int row, int kill)
+{
+    PlatSetFault(PLAT_FAULT_KILL, kill);
+    if (KILL_ROWS[row].refused) {
+        PlatSetFault(PLAT_FAULT_REPLACE, 1);
+        PlatSetRaceHook([] { PlatSetFault(PLAT_FAULT_REPLACE, 1); });
+    }
+    ConvertFile((s_folder + "photo.jpg").c_str(), 0);
+    return 0;
+}
+
+// 1 when the child was killed at step `kill`, 0 when the rewrite was over before.
+static int RunKilledAt(int row, int kill)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof(self));
+    // The folder without its last separator, which would escape the closing quote.
+    std::string line = "x kill " + std::to_string(row) + " " + std::to_string(kill) + " \"" +
+                       s_folder.substr(0, s_folder.size() - 1) + "\"";
+    STARTUPINFOA start;
+    ZeroMemory(&start, sizeof(start));
+    start.cb = sizeof(start);
+    PROCESS_INFORMATION child;
+    DWORD status = 1;
+    if (CreateProcessA(self, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &child)) {
+        WaitForSingleObject(child.hProcess, INFINITE);
+        GetExitCodeProcess(child.hProcess, &status);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+    }
+    return status == (DWORD)PLAT_KILLED_STATUS;
+}
+
+static void Clear()
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((s_folder + "*").c_str(), &data);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &data)) {
+        DeleteFileA((s_folder + data.cFileName).c_str());
+    }
+    FindClose(find);
+}
+
+static std::vector<std::string> Leftovers()
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((s_folder + "~marlovex*").c_str(), &data);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &data)) {
+        names.push_back(data.cFileName);
+    }
+    FindClose(find);
+    return names;
+}
+
+static void KillRows(const char* folder)
+{
+    s_folder = std::string(folder) + "\\kill\\";
+    CreateDirectoryA(s_folder.c_str(), nullptr);
+    int mixedAt = 0;
+    for (const auto& row : KILL_ROWS) {
+        int steps = 0;
+        for (int kill = 1; steps == 0 && kill < 100; kill++) {
+            for (int byHand = 0; byHand < 2; byHand++) {
+                std::string trace = std::string("kill: ") + row.name + " at step " + std::to_string(kill) +
+                                    (byHand ? ", by hand" : "") + ": ";
+                Clear();
+                Write("photo.jpg", BIG_OLD);
+                if (row.twoNames) {
+                    CreateHardLinkA((s_folder + "second.jpg").c_str(), (s_folder + "photo.jpg").c_str(), nullptr);
+                }
+                if (row.repair && !RunKilledAt(1, mixedAt)) {
+                    Check(false, trace + "no mixed photo to repair");
+                }
+                if (!RunKilledAt((int)(&row - KILL_ROWS), kill)) {
+                    steps = kill - 1;
+                }
+                std::string photo = Read("photo.jpg");
+                std::vector<std::string> left = Leftovers();
+                bool whole = photo == BIG_OLD || photo == BIG_NEW;
+                Check(whole || (IsMix(photo) && !left.empty()), trace + "neither whole nor mixed beside a copy");
+                if (!whole && row.twoNames && !row.repair && mixedAt == 0) {
+                    mixedAt = kill;
+                }
+                if (byHand) {
+                    Write("photo.jpg", "\xFF\xD8 by hand");
+                }
+                s_log.clear();
+                WalkPath(s_folder.c_str(), [](const char* path) { return ConvertFile(path, 0), 1; });
+                Check(Read("photo.jpg") == (byHand ? "\xFF\xD8 by hand" : BIG_NEW), trace + "not cleaned: " + s_log);
+                Check((s_log.find("Repaired after an interruption: ") != std::string::npos) == (!whole && !byHand),
+                      trace + "the repair's line: " + s_log);
+                for (const std::string& name : Leftovers()) {  // only what the run reported as kept
+                    Check(s_log.find("Kept from an interrupted rewrite: " + s_folder + name) != std::string::npos &&
+                              (byHand || Read(name) == BIG_OLD),
+                          trace + name + " left: " + s_log);
+                }
+                Check(!byHand || Leftovers() == left, trace + "a leftover went after the change by hand");
+            }
+        }
+        printf("%s: %d steps\n", row.name, steps);
+        Check(steps > 5, std::string("kill: ") + row.name + ": too few steps");
     }
 }
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && strcmp(argv[1], "kill") == 0) {
+        s_folder = std::string(argv[4]) + "\\";
+        return KilledChild(atoi(argv[2]), atoi(argv[3]));
+    }
     if (argc != 2) {
         printf("usage: marlovex-winplatform-test FOLDER\n");
         return 2;
     }
+    g_reportStream = tmpfile();  // the rows' failures are reported on purpose
     CommitRows(argv[1]);
+    KillRows(argv[1]);
     ConversionRows();
     printf("%s\n", s_failed ? "some rows failed" : "all rows passed");
     return s_failed;

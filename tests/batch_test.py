@@ -193,9 +193,10 @@ class BatchTest(unittest.TestCase):
             in_place = photo.endswith("two.jpg")
             flushed = last(on("fsync", photo if in_place else os.path.dirname(photo)), line)
             commit = last(on("pwrite64", photo) if in_place else renamed, flushed)
-            temp_flush = last(lambda name, args: name == "fsync" and "/.marlovex-" in args, commit)
+            temp_flush = last(lambda name, args: name == "fsync" and re.match(r"\d+<[^>]*/(\.marlovex-|#\d+>\(deleted)", args),
+                              commit)
             temp = re.match(r"\d+<([^>]*)>", calls[temp_flush][1]).group(1)
-            steps = [last(on("write", temp), temp_flush), temp_flush,
+            steps = [last(on("pwrite64", temp), temp_flush), temp_flush,
                      min(i for i in range(line) if on("pwrite64", photo)(*calls[i]) or renamed(*calls[i])),
                      commit, flushed, line]
             self.assertEqual(steps, sorted(steps), photo)

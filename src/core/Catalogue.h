@@ -28,6 +28,8 @@ enum MessageId {
     MSG_TOTAL,
     MSG_FILE_VANISHED,
     MSG_NOTE,
+    MSG_REPAIRED,
+    MSG_LEFTOVER_KEPT,
     MSG_COUNT
 };
 

@@ -107,19 +107,23 @@ int PlatGetFolderId(const char* path, PlatFileId* id);
 // it meanwhile; it is replaced only while its name still leads to it,
 // unchanged.
 struct PlatFile {
-    intptr_t folder;   // POSIX: the containing folder, open; -1 when none
-    intptr_t handle;   // the file, open for reading; -1 when none
-    char* name;        // tracked block: POSIX, the entry's name in the folder;
-                       // Windows, the path (links are resolved by the system)
-    PlatFileId id;     // the file read (Windows: its volume and 64-bit index),
-    int64_t size;      // its size and modification time (ns, POSIX; Windows
-    int64_t modified;  // the last-write time) when it was read, its
-    uint32_t mode;     // permission bits, owner and group (POSIX), and its
-    uint32_t owner;    // number of names (links)
+    intptr_t folder;    // POSIX: the containing folder, open; -1 when none
+    intptr_t handle;    // the file, open for reading (Windows: and for writing
+                        // when `writable`); -1 when none
+    char* path;         // tracked block: the path that names it (POSIX: a
+                        // final link resolved; Windows: as given)
+    char* entry;        // tracked block, POSIX: its name in `folder`
+    PlatFileId id;      // the file read: POSIX device and inode; Windows
+                        // volume and file id
+    int64_t size;       // its size and modification time when it was read
+    int64_t modified;   // (POSIX: ns; Windows: the last-write time)
+    uint32_t mode;      // POSIX: permission bits, owner and group
+    uint32_t owner;
     uint32_t group;
-    uint32_t links;
-    int writable;      // Windows: opened with write access (else it may not be written)
+    uint32_t links;     // its number of names
+    int writable;       // Windows: opened with write access (else it may not be written)
     int folderFlushable;  // POSIX: the folder was opened for reading, so it can be flushed
+    int throughLink;    // Windows: its path reaches it through a link
 };
 
 // PlatLoadWholeFile - opens the file at `path` without blocking and without
@@ -137,27 +141,52 @@ void PlatCloseFile(PlatFile* file);
 //----------------------------------------------------------------------------
 // Safe replacement of the file in hand.
 //
-// The new content goes to a temporary file in the original's folder, under a
-// short name that the walk never takes for a photo (POSIX ".marlovex-N~",
-// hidden; Windows "~marlovexN.tmp"). It takes the original's place only
-// when every byte was written and the original is still the file that was
-// read (same identity, size and modification time); otherwise the original
-// stays as it was and the temporary file is removed.
+// The new content goes to a temporary file in the photo's folder, which no
+// other program can open and which goes with the program if it ends before
+// the commit (POSIX: a file without a name, where the file system has them;
+// Windows: marked to go when its handle closes). It takes the photo's place
+// only when every byte was written and flushed and the photo is still the
+// file that was read (same identity, size and modification time);
+// otherwise the photo stays as it was and the temporary file goes.
 //
-// POSIX: the new file gets the original's permissions, its owner and group
-// where they can be set, and its extended attributes (POSIX ACLs included).
-// Where that cannot be kept (another user's file cleaned by its group, an
-// attribute that cannot be set) or the file has several names (hard
-// links), the original is rewritten in place instead, keeping its identity:
-// the complete new content is first written to the temporary file, then
-// copied over the original, which is truncated, and only then is the
-// temporary file removed; an interruption leaves that complete cleaned copy
-// beside the original.
+// The photo is replaced where that keeps what it has: POSIX, its owner,
+// group, permissions and extended attributes (POSIX ACLs included), set on
+// the new file, which then swaps names with it in one step; Windows,
+// ReplaceFileW, which keeps its attributes, creation time, security and
+// streams. Where that cannot be done (a photo with several names, a photo
+// reached through a link on Windows, another user's photo cleaned by its
+// group, a replacement the system refuses), the photo is rewritten in
+// place, keeping its identity, from the new bytes in memory, never from
+// what the file system hands back. Beside it lies, from before its first
+// byte is overwritten until it is whole again, a flushed copy of its new
+// content with a record (platform/Copy.h): the next run that meets the
+// photo, or the copy, puts the photo together from it if a kill or a power
+// cut interrupted the rewrite.
+//
+// Leftovers keep names that the walk never takes for a photo, derived from
+// the photo's identity ("c" the new content or its copy, "b" the original
+// that Windows' replacement keeps aside until it is done): POSIX
+// ".marlovex-c<inode>~", Windows "~marlovex-c<id>.tmp"; where that name is
+// taken, ".marlovex-N~" and "~marlovexN.tmp", N drawn at random.
 struct PlatReplace {
     intptr_t handle;    // the temporary file, open for writing; -1 when none
-    char* tempName;     // tracked block: its name (POSIX, in the folder) or path (Windows)
+    char* entry;        // tracked block, POSIX: its name in the folder; null while it has none
+    char* path;         // tracked block, Windows: its path
+    char* aside;        // tracked block, Windows: where the replacement sets the original aside
     int64_t written;    // bytes written to it so far
     int removeOnClose;  // Windows: the system removes it when its handle closes
+};
+
+// The new content, as the commit may need it more than once: the old bytes
+// (to fingerprint) and a way to hand the new bytes over again, in order.
+typedef int (*PlatSink)(void* context, const unsigned char* bytes, int32_t count);
+struct PlatContent {
+    const unsigned char* old;  // the file as read, `oldSize` bytes
+    int32_t oldSize;
+    // Hands the new content to `sink`, in order, from memory; 1 when the
+    // sink took all of it.
+    int (*produce)(void* source, PlatSink sink, void* sinkContext);
+    void* source;
 };
 
 // PlatReplaceBegin - proves that the file in hand may be written (POSIX:
@@ -171,20 +200,74 @@ int PlatReplaceBegin(PlatFile* file, PlatReplace* replace);
 // in blocks of at most 64 KiB that end on 64 KiB boundaries of the file.
 // 1 when every byte was written.
 int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size);
-// PlatReplaceCommit - puts the temporary file's content in the original's
-// place (see above) and closes `file`, durably: the temporary file is
-// flushed to the disk before it takes the original's place, and the
-// folder's entry (or, rewritten in place, the original) is flushed after,
-// so that once this returns 1 the new content is on the disk. 0 on
-// failure: the original is unchanged and the temporary file removed
+// PlatReplaceCommit - puts the temporary file's content (`content`'s new
+// bytes) in the photo's place (see above), durably, and closes `file`:
+// once this returns 1 the new content is on the disk under the photo's
+// name. 0 on failure: the photo is untouched and the temporary file gone
 // (a flush of the temporary file that fails counts as a failed write),
-// except where the new content is in place already and could not be
-// flushed, or the system failed half-way through a replacement (Windows):
-// the original is then cleaned, or gone, and a temporary file that holds
-// the complete new content is kept.
-int PlatReplaceCommit(PlatReplace* replace, PlatFile* file);
+// except where the photo was cleaned but is not known to be on the disk,
+// or was left mixed, or the system failed half-way through a replacement:
+// then the complete new content stays beside it (and, Windows, the
+// original that the replacement had set aside).
+int PlatReplaceCommit(PlatReplace* replace, PlatFile* file, const PlatContent* content);
 // PlatReplaceAbort - closes and removes the temporary file.
 void PlatReplaceAbort(PlatReplace* replace, PlatFile* file);
+
+//----------------------------------------------------------------------------
+// Leftovers of an interrupted rewrite (see above), and the repair.
+
+enum PlatLeftoverKind {
+    PLAT_LEFTOVER_NONE,   // none, or it cannot be read
+    PLAT_LEFTOVER_BUSY,   // another copy of the program holds it: left alone
+    PLAT_LEFTOVER_PLAIN,  // no record: new content, whole or in part, or what a swap left
+    PLAT_LEFTOVER_COPY    // a copy with a record that proves itself
+};
+
+struct PlatLeftover {
+    int kind;
+    intptr_t folder;    // POSIX: its folder, open; -1 when none
+    intptr_t handle;    // it, open and locked; -1 when none
+    char* path;         // tracked block: its path, for the log
+    char* entry;        // tracked block, POSIX: its name in `folder`
+    unsigned char* bytes;  // tracked block: its whole content
+    int32_t size;
+    PlatFileId id;      // its own identity
+    int named;          // its name is derived from an identity: `namedId`
+    PlatFileId namedId;
+};
+
+// PlatIsLeftoverPath - 1 when the last part of `path` is a leftover's name.
+int PlatIsLeftoverPath(const char* path);
+// PlatFindLeftover - the leftover whose name is derived from the identity
+// of the file in hand, opened, locked and read; its kind.
+int PlatFindLeftover(const PlatFile* file, PlatLeftover* leftover);
+// PlatOpenLeftover - the leftover at `path` (a name the walk met), the same.
+int PlatOpenLeftover(const char* path, PlatLeftover* leftover);
+// PlatLeftoverPhotoPath - for a copy, the path of the photo its record
+// names: the copy's folder and the photo's name; tracked block, or null.
+char* PlatLeftoverPhotoPath(const PlatLeftover* leftover);
+// PlatLeftoverOrphaned - for a leftover without a record: 1 when no photo
+// of the identity its name is derived from is in its folder (it may then
+// hold another program's save that a swap displaced), or when it is that
+// photo itself as it was before its name was given to the new content.
+int PlatLeftoverOrphaned(const PlatLeftover* leftover);
+// PlatCopyRecordMax - the most bytes a copy's record can add after new
+// content of `newSize` bytes for a photo of `oldSize`.
+int64_t PlatCopyRecordMax(int64_t oldSize, int64_t newSize);
+
+enum PlatRepairResult {
+    PLAT_REPAIR_REMOVED,   // the photo was whole (old or new): the copy went
+    PLAT_REPAIR_DONE,      // the photo was put together from the copy, on the disk; the copy went
+    PLAT_REPAIR_KEPT,      // the photo is not this copy's or was changed since: both untouched
+    PLAT_REPAIR_FAILED     // a write or flush failed: the copy stays beside the photo
+};
+// PlatRepair - judges the file in hand (its bytes as read, `size`) against
+// the copy `leftover` and acts on the verdict: PLAT_REPAIR_*.
+int PlatRepair(PlatFile* file, const unsigned char* bytes, int32_t size, PlatLeftover* leftover);
+// PlatRemoveLeftover - removes the leftover (still the file read); 1 on success.
+int PlatRemoveLeftover(PlatLeftover* leftover);
+// PlatCloseLeftover - closes it and releases its blocks; safe to call twice.
+void PlatCloseLeftover(PlatLeftover* leftover);
 
 //----------------------------------------------------------------------------
 // Shared by the implementations (PlatformCommon.cpp).
@@ -241,21 +324,36 @@ uint32_t PlatTickCount();
 enum PlatFault {
     PLAT_FAULT_OPEN = 0,  // proving the original writable, creating the temporary file
     PLAT_FAULT_WRITE,     // one PlatReplaceWrite call
-    PLAT_FAULT_REPLACE,   // putting the temporary file in the original's place
+    PLAT_FAULT_REPLACE,   // one attempt to put the temporary file in the photo's place: refused,
+                          // the photo untouched
     PLAT_FAULT_FIND,      // opening a folder enumeration
     PLAT_FAULT_READ_OPEN, // opening a file for reading (PlatLoadWholeFile)
     PLAT_FAULT_READ,      // reading a file whole: fewer bytes arrive (PlatLoadWholeFile)
     PLAT_FAULT_FLUSH,     // one flush to the disk (a file, a folder, a file system)
+    PLAT_FAULT_READ_OTHER,  // reading a leftover whole: zeros arrive, not the bytes written
+    PLAT_FAULT_ASIDE,     // Windows: a replacement fails half-way, the photo under the backup
+                          // name (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+    PLAT_FAULT_GONE,      // Windows: a replacement fails half-way, the photo removed (error
+                          // 1176 as Wine gives it), while the program still holds it
+    PLAT_FAULT_NAMED,     // POSIX: creating a temporary file without a name, refused as by a file
+                          // system without such files, so that it is named at once
+    PLAT_FAULT_KILL,      // one step of a rewrite (PlatStep): the process ends there at once,
+                          // as a kill ends it, with nothing cleaned up
     PLAT_FAULT_COUNT
 };
 void PlatSetFault(int kind, int nth);
 // PlatFaultHit - counts one call of `kind`; 1 when that call is to fail.
 int PlatFaultHit(int kind);
+// PlatStep - for the implementations: one step of a rewrite (each block
+// written, each flush, each name given or taken), where the kill seam ends
+// the process with status PLAT_KILLED_STATUS.
+void PlatStep();
+constexpr int PLAT_KILLED_STATUS = 86;
 
-// The race hook: called once per replacement, after the temporary file was
-// written and before the original is checked and replaced; lets a test
-// swap, grow or move the original at the worst moment. Null (the default)
-// does nothing.
+// The race hook: called before every check that the photo is still the file
+// read which precedes a change to it (each attempt to replace it, after any
+// wait for a scanner; the rewrite in place); lets a test swap, grow or move
+// the photo at the worst moment. Null (the default) does nothing.
 typedef void (*PlatRaceHook)();
 void PlatSetRaceHook(PlatRaceHook hook);
 void PlatRunRaceHook();

@@ -1,7 +1,8 @@
-// PlatformCommon.cpp - what both platform implementations share: the test
-// seams, the write blocks and the report of a failed load.
+// PlatformCommon.cpp - what both platform implementations share besides the
+// commit: the test seams, the write blocks and the report of a failed load.
 #include <atomic>
 
+#include "platform/Backend.h"
 #include "platform/Platform.h"
 #include "support/Track.h"
 
@@ -31,6 +32,13 @@ int PlatFaultHit(int kind)
     return left == 1;
 }
 
+void PlatStep()
+{
+    if (PlatFaultHit(PLAT_FAULT_KILL)) {
+        BackKillProcess();
+    }
+}
+
 void PlatSetRaceHook(PlatRaceHook hook)
 {
     s_raceHook.store(hook);
@@ -58,12 +66,13 @@ void PlatInitFile(PlatFile* file)
 {
     file->folder = -1;
     file->handle = -1;
-    file->name = nullptr;
+    file->path = file->entry = nullptr;
     file->id.volume = file->id.file[0] = file->id.file[1] = 0;
     file->size = file->modified = 0;
     file->mode = file->owner = file->group = file->links = 0;
     file->writable = 0;
     file->folderFlushable = 0;
+    file->throughLink = 0;
 }
 
 // splitmix64: each call moves the state on by a fixed odd step and mixes

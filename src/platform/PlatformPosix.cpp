@@ -1,6 +1,7 @@
 // PlatformPosix.cpp - the platform layer on Linux and other POSIX systems.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/Backend.h"
 #include "platform/Platform.h"
 #include "support/Track.h"
 
@@ -145,9 +147,10 @@ void PlatCloseFile(PlatFile* file)
     if (file->folder >= 0) {
         close((int)file->folder);
     }
-    TrackedFree(file->name);
+    TrackedFree(file->path);
+    TrackedFree(file->entry);
     file->handle = file->folder = -1;
-    file->name = nullptr;
+    file->path = file->entry = nullptr;
 }
 
 static int64_t ModifiedNs(const struct stat* status)
@@ -158,6 +161,33 @@ static int64_t ModifiedNs(const struct stat* status)
 static int SameFile(const struct stat* status, const PlatFileId* id)
 {
     return (uint64_t)status->st_dev == id->volume && (uint64_t)status->st_ino == id->file[0];
+}
+
+// Splits `path` into its folder, opened (for reading, or where it may be
+// entered but not listed, as a path), and its last name. 1 on success.
+static int OpenFolder(const char* path, intptr_t* folderHandle, char** entry, int* flushable)
+{
+    const char* slash = strrchr(path, '/');
+    char* folder = slash == nullptr ? FormatText(".") : FormatText("%.*s", slash == path ? 1 : (int)(slash - path), path);
+    *entry = FormatText("%s", slash == nullptr ? path : slash + 1);
+    if (folder == nullptr || *entry == nullptr || (*entry)[0] == '\0') {
+        TrackedFree(folder);
+        return 0;
+    }
+    // A folder that may be entered but not listed (mode 711 or 733 for the
+    // user) cannot be opened for reading; a path descriptor still reaches
+    // its entries, and the folder's entries are then flushed through its
+    // file system.
+    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    *flushable = fd >= 0;
+#ifdef O_PATH
+    if (fd < 0 && errno == EACCES) {
+        fd = open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+#endif
+    TrackedFree(folder);
+    *folderHandle = fd;
+    return fd >= 0;
 }
 
 // Opens the folder that holds `path` and stores the entry's name. A final
@@ -174,27 +204,9 @@ static int OpenFolderOf(const char* path, PlatFile* file)
         }
         path = resolved;
     }
-    const char* slash = strrchr(path, '/');
-    char* folder = slash == nullptr ? FormatText(".") : FormatText("%.*s", slash == path ? 1 : (int)(slash - path), path);
-    file->name = FormatText("%s", slash == nullptr ? path : slash + 1);
+    file->path = FormatText("%s", path);
     free(resolved);
-    if (folder == nullptr || file->name == nullptr || file->name[0] == '\0') {
-        TrackedFree(folder);
-        return 0;
-    }
-    // A folder that may be entered but not listed (mode 711 or 733 for the
-    // user) cannot be opened for reading; a path descriptor still reaches
-    // its entries, and the folder's entries are then flushed through its
-    // file system.
-    file->folder = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    file->folderFlushable = file->folder >= 0;
-#ifdef O_PATH
-    if (file->folder < 0 && errno == EACCES) {
-        file->folder = open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
-    }
-#endif
-    TrackedFree(folder);
-    return file->folder >= 0;
+    return file->path != nullptr && OpenFolder(file->path, &file->folder, &file->entry, &file->folderFlushable);
 }
 
 // Reads `size` bytes, then proves that the file has no more.
@@ -223,7 +235,7 @@ int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buff
 {
     PlatInitFile(file);
     struct stat entry;
-    if (!OpenFolderOf(path, file) || fstatat((int)file->folder, file->name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (!OpenFolderOf(path, file) || fstatat((int)file->folder, file->entry, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
         PlatCloseFile(file);
         return PlatFailLoad("Can't Get File Size");
     }
@@ -235,7 +247,7 @@ int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buff
     }
     int fd = PlatFaultHit(PLAT_FAULT_READ_OPEN)
                  ? -1
-                 : openat((int)file->folder, file->name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+                 : openat((int)file->folder, file->entry, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         PlatCloseFile(file);
         return PlatFailLoad("Can't Open File");
@@ -275,51 +287,136 @@ int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buff
 }
 
 //----------------------------------------------------------------------------
-// Safe replacement, through the folder and name of the file in hand.
-static void ReleaseReplace(PlatReplace* replace)
-{
-    TrackedFree(replace->tempName);
-    replace->tempName = nullptr;
-    replace->handle = -1;
-}
+// The steps of the commit (Backend.h), through the folder and name of the
+// file in hand.
 
-int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
+int BackMayWrite(const PlatFile* file)
 {
-    replace->handle = -1;
-    replace->tempName = nullptr;
-    replace->written = 0;
-    replace->removeOnClose = 0;
-    // Prove that the original may be written before anything is written:
-    // the permission check that opening it for writing would make
-    // (read-only file system and immutable files included). A file without
+    // The permission check that opening it for writing would make (a
+    // read-only file system and immutable files included). A file without
     // any write permission counts as read-only even for root, as the
     // read-only attribute does on Windows.
-    if (PlatAbandoned() || PlatFaultHit(PLAT_FAULT_OPEN) || (file->mode & 0222) == 0 ||
-        faccessat((int)file->folder, file->name, W_OK, AT_EACCESS) != 0) {
+    return (file->mode & 0222) != 0 && faccessat((int)file->folder, file->entry, W_OK, AT_EACCESS) == 0;
+}
+
+// Whether the entry is still the file that was read, unchanged: the same
+// identity, size and modification time. A photo that was swapped for
+// another file or a link, or that another program is still writing or has
+// saved again, is not replaced.
+int BackStillTheFileRead(const PlatFile* file)
+{
+    struct stat entry;
+    struct stat now;
+    return fstatat((int)file->folder, file->entry, &entry, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(&entry, &file->id) &&
+           fstat((int)file->handle, &now) == 0 && now.st_size == file->size && ModifiedNs(&now) == file->modified;
+}
+
+// The device number of a removable disk may differ from one mount to the
+// next; the identities compared always belong to files of one folder.
+int BackSameFile(const PlatFileId* a, const PlatFileId* b)
+{
+    return a->file[0] == b->file[0] && a->file[1] == b->file[1];
+}
+
+const char* BackEntryName(const PlatFile* file)
+{
+    return file->entry;
+}
+
+void BackKillProcess()
+{
+    _exit(PLAT_KILLED_STATUS);
+}
+
+static const char LEFTOVER_PREFIX[] = ".marlovex-";
+
+char* BackLeftoverName(const PlatFileId* id, char kind)
+{
+    return FormatText("%s%c%llx~", LEFTOVER_PREFIX, kind, (unsigned long long)id->file[0]);
+}
+
+int BackIsLeftoverName(const char* name)
+{
+    size_t length = strlen(name);
+    size_t prefix = sizeof(LEFTOVER_PREFIX) - 1;
+    return length > prefix + 1 && strncmp(name, LEFTOVER_PREFIX, prefix) == 0 && name[length - 1] == '~';
+}
+
+int BackNamedIdentity(const char* name, PlatFileId* id)
+{
+    size_t prefix = sizeof(LEFTOVER_PREFIX) - 1;
+    if (!BackIsLeftoverName(name) || (name[prefix] != 'c' && name[prefix] != 'b')) {
         return 0;
     }
-    // A hidden name the walk never takes for a photo, short enough for any
-    // folder in which the photo's own name fits.
+    uint64_t value = 0;
+    const char* at = name + prefix + 1;
+    int digits = 0;
+    for (; *at != '~'; at++, digits++) {
+        int digit = *at >= '0' && *at <= '9' ? *at - '0' : *at >= 'a' && *at <= 'f' ? *at - 'a' + 10 : -1;
+        if (digit < 0 || digits == 16) {
+            return 0;
+        }
+        value = (value << 4) | (uint64_t)digit;
+    }
+    id->volume = 0;
+    id->file[0] = value;
+    id->file[1] = 0;
+    return digits > 0 && at[1] == '\0';
+}
+
+// Takes the lock that tells other copies of the program that this file is
+// in use; a file system without locks has nothing to tell them with.
+static int Lock(int fd)
+{
+    return flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+}
+
+// A random name the walk never takes for a photo.
+static char* RandomName()
+{
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     uint64_t entropy = ((uint64_t)now.tv_nsec << 20) ^ (uint64_t)now.tv_sec ^ ((uint64_t)getpid() << 40);
+    return FormatText("%s%u~", LEFTOVER_PREFIX, (unsigned)PlatTemporaryNumber(entropy));
+}
+
+// A file without a name goes with the program, whatever ends it, and is
+// given one only at the commit. Where the file system has no such files,
+// the temporary file is named at once: after the photo's identity where
+// that name is free (the next run that meets the photo removes it if the
+// program is killed), else at random.
+int BackCreateTemp(PlatFile* file, PlatReplace* replace)
+{
+    int folder = (int)file->folder;
+#ifdef O_TMPFILE
+    if (PlatFaultHit(PLAT_FAULT_OPEN)) {
+        return 0;
+    }
+    int fd = PlatFaultHit(PLAT_FAULT_NAMED) ? -1 : openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        Lock(fd);
+        replace->handle = fd;
+        return 1;
+    }
+#endif
     for (int tries = 0; tries < PLAT_TEMPORARY_TRIES; tries++) {
-        char* temp = FormatText(".marlovex-%u~", (unsigned)PlatTemporaryNumber(entropy));
-        if (temp == nullptr) {
+        char* name = tries == 0 ? BackLeftoverName(&file->id, 'c') : RandomName();
+        if (name == nullptr) {
             return 0;
         }
         int fd = -1;
         if (PlatFaultHit(PLAT_FAULT_OPEN)) {
             errno = EACCES;  // a refusal, never taken for a name that is in use
         } else {
-            fd = openat((int)file->folder, temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            fd = openat(folder, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         }
         if (fd >= 0) {
+            Lock(fd);
             replace->handle = fd;
-            replace->tempName = temp;
+            replace->entry = name;
             return 1;
         }
-        TrackedFree(temp);
+        TrackedFree(name);
         if (errno != EEXIST) {
             break;
         }
@@ -327,38 +424,55 @@ int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
     return 0;
 }
 
-int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size)
+int BackWriteAt(intptr_t handle, int64_t at, const void* bytes, uint32_t count)
 {
-    if (size <= 0 || PlatAbandoned() || PlatFaultHit(PLAT_FAULT_WRITE)) {
-        return 0;
-    }
-    const char* at = (const char*)data;
-    uint32_t left = (uint32_t)size;
-    while (left > 0) {
-        ssize_t written = write((int)replace->handle, at, PlatNextWriteBlock(replace->written, left));
+    const char* from = (const char*)bytes;
+    while (count > 0) {
+        ssize_t written = pwrite((int)handle, from, count, (off_t)at);
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
             return 0;
         }
+        from += written;
         at += written;
-        left -= (uint32_t)written;
-        replace->written += written;
+        count -= (uint32_t)written;
     }
     return 1;
 }
 
-// Whether the entry is still the file that was read, unchanged: the same
-// identity, size and modification time. A photo that was swapped for
-// another file or a link, or that another program is still writing or has
-// saved again, is not replaced.
-static int StillTheFileRead(const PlatFile* file)
+// Flushes what was written to `fd` to the disk, its size and attributes
+// included.
+int BackFlush(intptr_t handle)
 {
-    struct stat entry;
-    struct stat now;
-    return fstatat((int)file->folder, file->name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(&entry, &file->id) &&
-           fstat((int)file->handle, &now) == 0 && now.st_size == file->size && ModifiedNs(&now) == file->modified;
+    if (PlatFaultHit(PLAT_FAULT_FLUSH)) {
+        return 0;
+    }
+    int result;
+    do {
+        result = fsync((int)handle);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+// Flushes the folder's entries: through the folder itself where it could be
+// opened for reading, else through its whole file system, which the
+// original's own descriptor reaches.
+static int FlushFolder(const PlatFile* file)
+{
+    if (file->folderFlushable) {
+        return BackFlush(file->folder);
+    }
+    if (PlatFaultHit(PLAT_FAULT_FLUSH)) {
+        return 0;
+    }
+#ifdef __linux__
+    return syncfs((int)file->handle) == 0;
+#else
+    sync();
+    return 1;
+#endif
 }
 
 // Copies the extended attributes (POSIX ACLs are two of them) from the
@@ -389,179 +503,260 @@ static int CopyAttributes(int from, int to)
 }
 
 // Gives the new file what the original has: owner and group, permission
-// bits, extended attributes. 0 when any of it cannot be kept, and the
-// original is then rewritten in place instead.
-static int KeepWhatTheOriginalHas(const PlatFile* file, int temp)
+// bits, extended attributes. Only what differs is set: a file system
+// without owners (FAT) refuses every change of owner, even to the one the
+// file has.
+int BackKeepAttributes(const PlatFile* file, PlatReplace* replace)
 {
+    int temp = (int)replace->handle;
     struct stat status;
     if (fstat(temp, &status) != 0) {
         return 0;
     }
-    if (geteuid() == 0) {
-        if (fchown(temp, (uid_t)file->owner, (gid_t)file->group) != 0) {
-            return 0;
-        }
-    } else if ((uint32_t)status.st_uid != file->owner) {
+    uid_t owner = (uint32_t)status.st_uid == file->owner ? (uid_t)-1 : (uid_t)file->owner;
+    gid_t group = (uint32_t)status.st_gid == file->group ? (gid_t)-1 : (gid_t)file->group;
+    if (owner != (uid_t)-1 && geteuid() != 0) {
         return 0;  // another user's photo: only they could own the new file
-    } else if ((uint32_t)status.st_gid != file->group && fchown(temp, (uid_t)-1, (gid_t)file->group) != 0) {
+    }
+    if ((owner != (uid_t)-1 || group != (gid_t)-1) && fchown(temp, owner, group) != 0) {
         return 0;
     }
-    return fchmod(temp, (mode_t)file->mode) == 0 && CopyAttributes((int)file->handle, temp);
+    if ((uint32_t)(status.st_mode & 07777) != file->mode && fchmod(temp, (mode_t)file->mode) != 0) {
+        return 0;
+    }
+    return CopyAttributes((int)file->handle, temp);
 }
 
-// What became of a commit.
-enum Commit {
-    COMMIT_DONE,          // the new content is in the original's place, on the disk
-    COMMIT_FAILED,        // the original is untouched; the temporary file goes
-    COMMIT_KEEP_TEMPORARY // the original was damaged, or is cleaned but not known to be on
-                          // the disk: a temporary file that is left is the complete copy
-};
+#ifdef O_TMPFILE
+// Gives the nameless temporary file the name `name` in the folder.
+static int LinkTemp(const PlatFile* file, PlatReplace* replace, char* name)
+{
+    int linked = linkat((int)replace->handle, "", (int)file->folder, name, AT_EMPTY_PATH) == 0;
+    if (!linked && (errno == ENOENT || errno == EPERM)) {
+        // Without the privilege to link by descriptor, through /proc.
+        char self[64];
+        snprintf(self, sizeof(self), "/proc/self/fd/%d", (int)replace->handle);
+        linked = linkat(AT_FDCWD, self, (int)file->folder, name, AT_SYMLINK_FOLLOW) == 0;
+    }
+    if (!linked) {
+        TrackedFree(name);
+        return 0;
+    }
+    replace->entry = name;
+    return 1;
+}
+#endif
 
-// The temporary file takes the original's name. Where the system can swap
-// two names in one step, it does, and then checks that what it displaced is
-// the file read: a swap by someone else between the check and the rename is
+int BackNameCopy(PlatFile* file, PlatReplace* replace)
+{
+    char* name = BackLeftoverName(&file->id, 'c');
+    int named = 0;
+    if (name != nullptr && replace->entry == nullptr) {
+#ifdef O_TMPFILE
+        named = LinkTemp(file, replace, name);
+        name = nullptr;
+#endif
+    } else if (name != nullptr) {
+        named = strcmp(replace->entry, name) == 0;  // named so at its creation, or the name was taken
+    }
+    TrackedFree(name);
+    if (!named) {
+        return 0;
+    }
+    PlatStep();
+    return FlushFolder(file);
+}
+
+void BackRemoveTemp(PlatFile* file, PlatReplace* replace)
+{
+    if (replace->entry != nullptr) {
+        unlinkat((int)file->folder, replace->entry, 0);
+        TrackedFree(replace->entry);
+        replace->entry = nullptr;
+    }
+    BackKeepTemp(replace);
+}
+
+void BackKeepTemp(PlatReplace* replace)
+{
+    if (replace->handle >= 0) {
+        close((int)replace->handle);
+        replace->handle = -1;
+    }
+}
+
+// The temporary file takes the photo's name. Where the system can swap two
+// names in one step, it does, and then checks that what it displaced is the
+// file read: a swap by someone else between the check and the rename is
 // undone, and that file stays where they put it.
-static Commit RenameOver(const PlatFile* file, const PlatReplace* replace)
+int BackSwap(PlatFile* file, PlatReplace* replace)
 {
     int folder = (int)file->folder;
-#ifdef RENAME_EXCHANGE
-    if (renameat2(folder, replace->tempName, folder, file->name, RENAME_EXCHANGE) == 0) {
-        struct stat displaced;
-        if (fstatat(folder, replace->tempName, &displaced, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(&displaced, &file->id)) {
-            unlinkat(folder, replace->tempName, 0);
-            return COMMIT_DONE;
-        }
-        if (renameat2(folder, replace->tempName, folder, file->name, RENAME_EXCHANGE) == 0) {
-            return COMMIT_FAILED;
-        }
-        return COMMIT_KEEP_TEMPORARY;  // both names stay as they are; the other file is not ours to remove
+    PlatRunRaceHook();
+    if (PlatFaultHit(PLAT_FAULT_REPLACE) || !BackStillTheFileRead(file)) {
+        return SWAP_REFUSED;
     }
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
-        return COMMIT_FAILED;
+#ifdef O_TMPFILE
+    for (int tries = 0; replace->entry == nullptr; tries++) {
+        char* name = tries == 0 ? BackLeftoverName(&file->id, 'c') : RandomName();
+        PlatStep();
+        if (name == nullptr || (!LinkTemp(file, replace, name) && (errno != EEXIST || tries >= PLAT_TEMPORARY_TRIES))) {
+            return SWAP_REFUSED;
+        }
     }
 #endif
-    return renameat(folder, replace->tempName, folder, file->name) == 0 ? COMMIT_DONE : COMMIT_FAILED;
+    // A delayed write error shows up at the close.
+    PlatStep();
+    int closed = close((int)replace->handle) == 0;
+    replace->handle = -1;
+    if (!closed) {
+        return SWAP_REFUSED;
+    }
+    PlatStep();
+#ifdef RENAME_EXCHANGE
+    if (renameat2(folder, replace->entry, folder, file->entry, RENAME_EXCHANGE) == 0) {
+        PlatStep();
+        struct stat displaced;
+        if (fstatat(folder, replace->entry, &displaced, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(&displaced, &file->id)) {
+            PlatStep();
+            unlinkat(folder, replace->entry, 0);
+            TrackedFree(replace->entry);
+            replace->entry = nullptr;
+            return SWAP_DONE;
+        }
+        if (renameat2(folder, replace->entry, folder, file->entry, RENAME_EXCHANGE) == 0) {
+            return SWAP_REFUSED;
+        }
+        return SWAP_TANGLED;  // both names stay as they are; the other file is not ours to remove
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return SWAP_REFUSED;
+    }
+#endif
+    if (renameat(folder, replace->entry, folder, file->entry) != 0) {
+        return SWAP_REFUSED;
+    }
+    TrackedFree(replace->entry);
+    replace->entry = nullptr;
+    return SWAP_DONE;
 }
 
-// Flushes what was written to `fd` to the disk, its size and attributes
-// included.
-static int Flush(int fd)
+int BackSettleSwap(PlatFile* file, PlatReplace*)
 {
-    if (PlatFaultHit(PLAT_FAULT_FLUSH)) {
-        return 0;
+    return FlushFolder(file);
+}
+
+int BackRecoverHalfway(PlatFile*, PlatReplace*)
+{
+    return RECOVERED_NOT;  // a swap here never fails half-way
+}
+
+intptr_t BackOpenForWriting(PlatFile* file)
+{
+    int fd = openat((int)file->folder, file->entry, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
     }
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !SameFile(&status, &file->id) || !BackStillTheFileRead(file)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void BackCloseForWriting(PlatFile*, intptr_t handle)
+{
+    close((int)handle);
+}
+
+int BackTruncate(intptr_t handle, int64_t size)
+{
     int result;
     do {
-        result = fsync(fd);
+        result = ftruncate((int)handle, (off_t)size);
     } while (result != 0 && errno == EINTR);
     return result == 0;
 }
 
-// Flushes the folder's entries: through the folder itself where it could be
-// opened for reading, else through its whole file system, which the
-// original's own descriptor reaches.
-static int FlushFolder(const PlatFile* file)
+//----------------------------------------------------------------------------
+// Leftovers.
+
+int BackPlaceLeftover(const PlatFile* file, const char* name, const char* path, PlatLeftover* leftover)
 {
-    if (file->folderFlushable) {
-        return Flush((int)file->folder);
+    if (file == nullptr) {
+        int flushable;
+        leftover->path = FormatText("%s", path);
+        return leftover->path != nullptr && OpenFolder(path, &leftover->folder, &leftover->entry, &flushable);
     }
-    if (PlatFaultHit(PLAT_FAULT_FLUSH)) {
+    const char* slash = strrchr(file->path, '/');
+    int folderLength = slash == nullptr ? 0 : (int)(slash - file->path) + 1;
+    leftover->folder = fcntl((int)file->folder, F_DUPFD_CLOEXEC, 0);
+    leftover->entry = FormatText("%s", name);
+    leftover->path = FormatText("%.*s%s", folderLength, file->path, name);
+    return leftover->folder >= 0 && leftover->entry != nullptr && leftover->path != nullptr;
+}
+
+int BackOpenLeftover(PlatLeftover* leftover)
+{
+    int fd = openat((int)leftover->folder, leftover->entry, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return PLAT_LEFTOVER_NONE;
+    }
+    leftover->handle = fd;
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > INT32_MAX) {
+        return PLAT_LEFTOVER_NONE;
+    }
+    if (!Lock(fd)) {
+        return PLAT_LEFTOVER_BUSY;
+    }
+    leftover->id.volume = (uint64_t)status.st_dev;
+    leftover->id.file[0] = (uint64_t)status.st_ino;
+    leftover->id.file[1] = 0;
+    leftover->bytes = (unsigned char*)TrackedAlloc((size_t)status.st_size);
+    leftover->size = (int32_t)status.st_size;
+    if (leftover->bytes == nullptr || !ReadExactly(fd, leftover->bytes, leftover->size)) {
+        return PLAT_LEFTOVER_NONE;
+    }
+    if (PlatFaultHit(PLAT_FAULT_READ_OTHER)) {
+        memset(leftover->bytes, 0, (size_t)leftover->size);
+    }
+    return PLAT_LEFTOVER_PLAIN;
+}
+
+int BackRemoveLeftover(PlatLeftover* leftover)
+{
+    struct stat entry;
+    if (fstatat((int)leftover->folder, leftover->entry, &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !SameFile(&entry, &leftover->id) || unlinkat((int)leftover->folder, leftover->entry, 0) != 0) {
+        MV_REPORT_FAILURE();
         return 0;
     }
-#ifdef __linux__
-    return syncfs((int)file->handle) == 0;
-#else
-    sync();
     return 1;
-#endif
 }
 
-// Rewrites the original in place from the complete temporary file (on the
-// disk already), truncates it and flushes it: its owner, links and
-// attributes stay as they were.
-static Commit CopyInPlace(const PlatFile* file, const PlatReplace* replace)
+void BackCloseLeftover(PlatLeftover* leftover)
 {
-    int original = openat((int)file->folder, file->name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (leftover->handle >= 0) {
+        close((int)leftover->handle);
+    }
+    if (leftover->folder >= 0) {
+        close((int)leftover->folder);
+    }
+    leftover->handle = leftover->folder = -1;
+}
+
+int BackIdentityAt(const char* path, PlatFileId* id)
+{
     struct stat status;
-    if (original < 0) {
-        return COMMIT_FAILED;
+    if (lstat(path, &status) != 0) {
+        return 0;
     }
-    if (fstat(original, &status) != 0 || !SameFile(&status, &file->id) || !StillTheFileRead(file)) {
-        close(original);
-        return COMMIT_FAILED;
-    }
-    char* block = (char*)TrackedAlloc(PLAT_WRITE_BLOCK);
-    if (block == nullptr) {
-        close(original);
-        return COMMIT_FAILED;
-    }
-    // From the first write on, only the temporary file is sure to be whole;
-    // it stays unless the original is on the disk, complete.
-    int ok = 1;
-    for (int64_t at = 0; ok && at < replace->written;) {
-        ssize_t got = pread((int)replace->handle, block, PLAT_WRITE_BLOCK, at);
-        ok = got > 0 && pwrite(original, block, (size_t)got, at) == got;
-        at += got;
-    }
-    TrackedFree(block);
-    ok = ok && ftruncate(original, replace->written) == 0 && Flush(original);
-    ok = close(original) == 0 && ok;
-    return ok ? COMMIT_DONE : COMMIT_KEEP_TEMPORARY;
-}
-
-// The temporary file, complete and with the original's owner, permissions
-// and attributes, is flushed before it takes the original's place, and the
-// folder after; rewritten in place, the original is flushed before the
-// temporary copy goes. So a power cut at any moment leaves the photo as it
-// was or as it will be, and the success line follows only when it is on
-// the disk.
-int PlatReplaceCommit(PlatReplace* replace, PlatFile* file)
-{
-    PlatRunRaceHook();
-    int temp = (int)replace->handle;
-    int inPlace = 0;
-    Commit result = COMMIT_FAILED;
-    if (PlatBeginCommit()) {
-        if (!PlatFaultHit(PLAT_FAULT_REPLACE)) {
-            // A file with several names keeps them only when rewritten in place.
-            inPlace = file->links != 1 || !KeepWhatTheOriginalHas(file, temp);
-            if (Flush(temp)) {
-                if (inPlace) {
-                    result = CopyInPlace(file, replace);
-                } else if (StillTheFileRead(file)) {
-                    // A delayed write error shows up at the close.
-                    result = close(temp) == 0 ? RenameOver(file, replace) : COMMIT_FAILED;
-                    temp = -1;
-                    if (result == COMMIT_DONE && !FlushFolder(file)) {
-                        result = COMMIT_KEEP_TEMPORARY;  // in place, not known to be on the disk
-                    }
-                }
-            }
-        }
-        PlatEndCommit();
-    }
-    if (temp >= 0) {
-        close(temp);
-    }
-    replace->handle = -1;
-    // After a rename the temporary name is gone; after an in-place rewrite
-    // the temporary file has done its job.
-    if (result == COMMIT_FAILED || (result == COMMIT_DONE && inPlace)) {
-        unlinkat((int)file->folder, replace->tempName, 0);
-    }
-    ReleaseReplace(replace);
-    return result == COMMIT_DONE;
-}
-
-void PlatReplaceAbort(PlatReplace* replace, PlatFile* file)
-{
-    if (replace->handle >= 0) {
-        close((int)replace->handle);
-    }
-    if (replace->tempName != nullptr) {
-        unlinkat((int)file->folder, replace->tempName, 0);
-    }
-    ReleaseReplace(replace);
+    id->volume = (uint64_t)status.st_dev;
+    id->file[0] = (uint64_t)status.st_ino;
+    id->file[1] = 0;
+    return 1;
 }
 
 //----------------------------------------------------------------------------

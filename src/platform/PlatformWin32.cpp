@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Backend.h"
 #include "platform/Platform.h"
 #include "platform/WinText.h"
 #include "support/Track.h"
@@ -127,64 +128,87 @@ struct WinFileIdInfo {
 };
 constexpr int WIN_FILE_ID_INFO_CLASS = 18;
 
-int PlatGetFolderId(const char* path, PlatFileId* id)
+// IdentityOf - the volume and file id of an open file or folder: the 128-bit
+// id where the system has one (ReFS needs it), else the 64-bit index.
+static int IdentityOf(HANDLE handle, PlatFileId* id)
 {
-    wchar_t* wide = WinSystemPath(path);
-    HANDLE folder = wide ? CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
-                         : INVALID_HANDLE_VALUE;
-    WinFree(wide);
-    if (folder == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
     WinFileIdInfo full;
     BY_HANDLE_FILE_INFORMATION info;
-    int ok = 1;
-    if (GetFileInformationByHandleEx(folder, (FILE_INFO_BY_HANDLE_CLASS)WIN_FILE_ID_INFO_CLASS, &full,
-                                     sizeof(full))) {
+    if (GetFileInformationByHandleEx(handle, (FILE_INFO_BY_HANDLE_CLASS)WIN_FILE_ID_INFO_CLASS, &full, sizeof(full))) {
         id->volume = full.volumeSerialNumber;
         memcpy(id->file, full.fileId, sizeof(id->file));
-    } else if (GetFileInformationByHandle(folder, &info)) {
+        return 1;
+    }
+    if (GetFileInformationByHandle(handle, &info)) {
         id->volume = info.dwVolumeSerialNumber;
         id->file[0] = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
         id->file[1] = 0;
-    } else {
-        ok = 0;
+        return 1;
     }
-    CloseHandle(folder);
+    return 0;
+}
+
+// The identity of what `path` names; `flags` FILE_FLAG_BACKUP_SEMANTICS for
+// a folder, FILE_FLAG_OPEN_REPARSE_POINT for a link's own.
+static int IdentityAtPath(const char* path, DWORD flags, PlatFileId* id)
+{
+    wchar_t* wide = WinSystemPath(path);
+    HANDLE handle = wide ? CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, flags, nullptr)
+                         : INVALID_HANDLE_VALUE;
+    WinFree(wide);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    int ok = IdentityOf(handle, id);
+    CloseHandle(handle);
     return ok;
+}
+
+int PlatGetFolderId(const char* path, PlatFileId* id)
+{
+    return IdentityAtPath(path, FILE_FLAG_BACKUP_SEMANTICS, id);
 }
 
 //----------------------------------------------------------------------------
 // Scanners (antivirus, the indexer, a sync client) open a new file or a
 // photo for a moment, and a call that needs it then fails with a sharing
-// violation. Such a call is tried again, up to ten times within about a
-// second, before it counts as failed.
-constexpr int BUSY_TRIES = 10;
+// violation. Such a call is tried again after a pause. Every wait of one
+// photo (its load, its temporary file, the replacement and its tries, the
+// removals) draws on one budget of BUSY_PAUSES pauses, so that a photo
+// waits at most about two seconds in all.
+constexpr int BUSY_PAUSES = 20;
 constexpr DWORD BUSY_PAUSE_MS = 100;
+static int s_pausesLeft = BUSY_PAUSES;  // worker thread only
 
 // TryAgain - after a failed call: 1, after a pause, when it met a sharing
-// violation and has tries left; 0 otherwise, with the call's error kept.
-static int TryAgain(int* tries)
+// or lock violation and the budget has a pause left; 0 otherwise, with the
+// call's error kept.
+static int TryAgain()
 {
     DWORD error = GetLastError();
-    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) || ++*tries >= BUSY_TRIES) {
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) || s_pausesLeft <= 0) {
         return 0;
     }
+    s_pausesLeft--;
     Sleep(BUSY_PAUSE_MS);
     SetLastError(error);
     return 1;
 }
 
+static HANDLE OpenWide(const wchar_t* wide, DWORD access, DWORD share, DWORD disposition, DWORD flags)
+{
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    while ((handle = CreateFileW(wide, access, share, nullptr, disposition, flags, nullptr)) == INVALID_HANDLE_VALUE &&
+           TryAgain()) {
+    }
+    return handle;
+}
+
 static HANDLE OpenPath(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags)
 {
     wchar_t* wide = WinSystemPath(path);
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    int tries = 0;
-    while (wide != nullptr && (handle = CreateFileW(wide, access, share, nullptr, disposition, flags, nullptr)) ==
-                                  INVALID_HANDLE_VALUE &&
-           TryAgain(&tries)) {
-    }
+    HANDLE handle = wide ? OpenWide(wide, access, share, disposition, flags) : INVALID_HANDLE_VALUE;
     DWORD error = GetLastError();
     WinFree(wide);
     SetLastError(error);
@@ -192,25 +216,18 @@ static HANDLE OpenPath(const char* path, DWORD access, DWORD share, DWORD dispos
 }
 
 // Removes a file by its path. A removal that fails is reported: it leaves a
-// temporary file behind, which never stands in a later photo's way.
+// file behind, which never stands in a later photo's way.
 static int DeletePath(const char* path)
 {
     wchar_t* wide = WinSystemPath(path);
-    int tries = 0;
     int ok = 0;
-    while (wide != nullptr && !(ok = DeleteFileW(wide)) && TryAgain(&tries)) {
+    while (wide != nullptr && !(ok = DeleteFileW(wide)) && TryAgain()) {
     }
     WinFree(wide);
     if (!ok) {
         MV_REPORT_FAILURE();
     }
     return ok;
-}
-
-// Flushes what was written through `handle` to the disk.
-static int Flush(HANDLE handle)
-{
-    return !PlatFaultHit(PLAT_FAULT_FLUSH) && FlushFileBuffers(handle);
 }
 
 static int64_t TimeOf(const FILETIME* time)
@@ -222,33 +239,22 @@ static int64_t TimeOf(const FILETIME* time)
 static int DescribeFile(HANDLE handle, PlatFile* file)
 {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info)) {
+    if (!IdentityOf(handle, &file->id) || !GetFileInformationByHandle(handle, &info)) {
         return 0;
     }
-    file->id.volume = info.dwVolumeSerialNumber;
-    file->id.file[0] = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
-    file->id.file[1] = 0;
     file->size = (int64_t)(((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow);
     file->modified = TimeOf(&info.ftLastWriteTime);
     file->links = info.nNumberOfLinks;
     return 1;
 }
 
-// Whether the photo's name still leads to the file read, unchanged: another
-// program may have renamed it away and put another file there, which would
-// otherwise be replaced with the old photo's content.
-static int StillTheFileRead(const PlatFile* file)
+// Whether the open file is the file read, unchanged.
+static int IsTheFileRead(HANDLE handle, const PlatFile* file)
 {
-    HANDLE handle = OpenPath(file->name, FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, 0);
     PlatFile now;
     PlatInitFile(&now);
-    int same = handle != INVALID_HANDLE_VALUE && DescribeFile(handle, &now) && now.id.volume == file->id.volume &&
-               now.id.file[0] == file->id.file[0] && now.size == file->size && now.modified == file->modified;
-    if (handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(handle);
-    }
-    return same;
+    return DescribeFile(handle, &now) && BackSameFile(&now.id, &file->id) && now.size == file->size &&
+           now.modified == file->modified;
 }
 
 //----------------------------------------------------------------------------
@@ -265,8 +271,9 @@ void PlatCloseFile(PlatFile* file)
         CloseHandle((HANDLE)file->handle);
         file->handle = (intptr_t)INVALID_HANDLE_VALUE;
     }
-    TrackedFree(file->name);
-    file->name = nullptr;
+    TrackedFree(file->path);
+    TrackedFree(file->entry);
+    file->path = file->entry = nullptr;
 }
 
 // Reads `size` bytes, then proves that the file has no more.
@@ -279,12 +286,33 @@ static int ReadExactly(HANDLE handle, unsigned char* block, int32_t size)
         }
     }
     unsigned char extra;
-    return ReadFile(handle, &extra, 1, &got, nullptr) && got == 0 && !PlatFaultHit(PLAT_FAULT_READ);
+    if (!ReadFile(handle, &extra, 1, &got, nullptr) || got != 0) {
+        return 0;
+    }
+    return !PlatFaultHit(PLAT_FAULT_READ);
+}
+
+// Whether the open photo is reached through a link: its final path is not
+// the path it was opened by, but for case. Replacing the path would turn
+// the link into a file and leave its target as it was, so such a photo is
+// rewritten in place. When that cannot be told, it is taken for one: a
+// rewrite in place is sound for every photo.
+static int ReachedThroughLink(HANDLE handle, const char* path)
+{
+    wchar_t* opened = WinSystemPath(path);
+    DWORD length = opened ? GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED) : 0;
+    wchar_t* final = length ? (wchar_t*)HeapAlloc(GetProcessHeap(), 0, (length + 1) * sizeof(wchar_t)) : nullptr;
+    int link = final == nullptr || GetFinalPathNameByHandleW(handle, final, length + 1, FILE_NAME_NORMALIZED) > length ||
+               CompareStringOrdinal(final, -1, opened, -1, TRUE) != CSTR_EQUAL;
+    WinFree(final);
+    WinFree(opened);
+    return link;
 }
 
 int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buffer)
 {
     PlatInitFile(file);
+    s_pausesLeft = BUSY_PAUSES;
     // The read-only attribute is tested first: Windows refuses such a file
     // for writing anyway, but Wine running as root would open it.
     DWORD attributes = AttributesOf(path);
@@ -313,9 +341,10 @@ int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buff
         PlatCloseFile(file);
         return PlatFailLoad("Can't Get File Size");
     }
-    file->name = FormatText("%s", path);
+    file->path = FormatText("%s", path);
+    file->throughLink = ReachedThroughLink(handle, path);
     unsigned char* block = (unsigned char*)TrackedAlloc((size_t)file->size);
-    if (file->name == nullptr || block == nullptr) {
+    if (file->path == nullptr || block == nullptr) {
         TrackedFree(block);
         PlatCloseFile(file);
         return -1;  // TrackedAlloc has reported it
@@ -332,34 +361,106 @@ int32_t PlatLoadWholeFile(const char* path, PlatFile* file, unsigned char** buff
 }
 
 //----------------------------------------------------------------------------
-// Safe replacement: the temporary file sits beside the original and takes
-// its place through ReplaceFileW, which keeps the original's attributes,
-// creation time, security and streams; MoveFileExW is the fallback. A photo
-// with several names (hard links) is rewritten in place instead, so that
-// every name shows the cleaned photo.
-static void ReleaseReplace(PlatReplace* replace)
+// The steps of the commit (Backend.h). The temporary file sits beside the
+// photo and takes its place through ReplaceFileW, which keeps the photo's
+// attributes, creation time, security and streams.
+
+int BackMayWrite(const PlatFile* file)
 {
-    TrackedFree(replace->tempName);
-    replace->tempName = nullptr;
-    replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
+    return file->writable;
 }
 
-// The temporary file's path: the original's folder (up to its last
-// separator, '\' or '/') and a short name that never ends in .jpg.
-static char* TemporaryPath(const char* path, uint32_t number)
+// Whether the photo's name still leads to the file read, unchanged: another
+// program may have renamed it away and put another file there, which would
+// otherwise be replaced with the old photo's content.
+int BackStillTheFileRead(const PlatFile* file)
 {
-    int folderLength = 0;  // with its separator
-    for (int i = 0; path[i] != '\0'; i++) {
-        if (PlatIsSeparator(path[i])) {
-            folderLength = i + 1;
+    HANDLE handle = OpenPath(file->path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             OPEN_EXISTING, 0);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    int same = IsTheFileRead(handle, file);
+    CloseHandle(handle);
+    return same;
+}
+
+int BackSameFile(const PlatFileId* a, const PlatFileId* b)
+{
+    return a->volume == b->volume && a->file[0] == b->file[0] && a->file[1] == b->file[1];
+}
+
+// The last part of a path, '\' or '/' before it.
+static const char* LastName(const char* path)
+{
+    const char* name = path;
+    for (const char* at = path; *at != '\0'; at++) {
+        if (PlatIsSeparator(*at)) {
+            name = at + 1;
         }
     }
-    return FormatText("%.*s~marlovex%u.tmp", folderLength, path, (unsigned)number);
+    return name;
+}
+
+const char* BackEntryName(const PlatFile* file)
+{
+    return LastName(file->path);
+}
+
+void BackKillProcess()
+{
+    TerminateProcess(GetCurrentProcess(), PLAT_KILLED_STATUS);
+    ExitProcess(PLAT_KILLED_STATUS);
+}
+
+static const char LEFTOVER_PREFIX[] = "~marlovex";
+static const char LEFTOVER_SUFFIX[] = ".tmp";
+
+char* BackLeftoverName(const PlatFileId* id, char kind)
+{
+    return FormatText("%s-%c%016llx%016llx%s", LEFTOVER_PREFIX, kind, (unsigned long long)id->file[1],
+                      (unsigned long long)id->file[0], LEFTOVER_SUFFIX);
+}
+
+int BackIsLeftoverName(const char* name)
+{
+    size_t length = strlen(name), prefix = sizeof(LEFTOVER_PREFIX) - 1, suffix = sizeof(LEFTOVER_SUFFIX) - 1;
+    return length > prefix + suffix && strncmp(name, LEFTOVER_PREFIX, prefix) == 0 &&
+           strcmp(name + length - suffix, LEFTOVER_SUFFIX) == 0;
+}
+
+int BackNamedIdentity(const char* name, PlatFileId* id)
+{
+    size_t prefix = sizeof(LEFTOVER_PREFIX) - 1;
+    if (!BackIsLeftoverName(name) || strlen(name) != prefix + 2 + 32 + sizeof(LEFTOVER_SUFFIX) - 1 ||
+        name[prefix] != '-' || (name[prefix + 1] != 'c' && name[prefix + 1] != 'b')) {
+        return 0;
+    }
+    uint64_t halves[2] = {0, 0};
+    for (int i = 0; i < 32; i++) {
+        char c = name[prefix + 2 + i];
+        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) {
+            return 0;
+        }
+        halves[i / 16] = (halves[i / 16] << 4) | (uint64_t)digit;
+    }
+    id->volume = 0;
+    id->file[1] = halves[0];
+    id->file[0] = halves[1];
+    return 1;
+}
+
+// A name in the photo's folder: the folder (up to its last separator, '\'
+// or '/') and `name`.
+static char* BesidePath(const char* path, const char* name)
+{
+    return FormatText("%.*s%s", (int)(LastName(path) - path), path, name);
 }
 
 // The temporary file is marked to go when its handle closes, from its
 // creation until it is to stay: so it goes whatever ends the rewrite
-// before its commit, a failure, the program's end or a kill, and no other
+// before it is needed, a failure, the program's end or a kill, and no other
 // program can open it meanwhile. 1 when the mark was set (or cleared).
 static int RemoveOnClose(HANDLE handle, BOOL remove)
 {
@@ -367,54 +468,25 @@ static int RemoveOnClose(HANDLE handle, BOOL remove)
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) != 0;
 }
 
-// Closes the temporary file and sees that it goes.
-static void RemoveTemporary(PlatReplace* replace)
+// Opened without sharing and removed through its own handle; read back by
+// nothing.
+int BackCreateTemp(PlatFile* file, PlatReplace* replace)
 {
-    if ((HANDLE)replace->handle != INVALID_HANDLE_VALUE) {
-        CloseHandle((HANDLE)replace->handle);
-        replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
-        if (replace->removeOnClose) {
-            return;
-        }
-    }
-    if (replace->tempName != nullptr) {
-        DeletePath(replace->tempName);
-    }
-}
-
-// Closes the temporary file, which stays: it holds the complete photo.
-static void KeepTemporary(PlatReplace* replace)
-{
-    if ((HANDLE)replace->handle != INVALID_HANDLE_VALUE) {
-        if (replace->removeOnClose && !RemoveOnClose((HANDLE)replace->handle, FALSE)) {
-            MV_REPORT_FAILURE();
-        }
-        CloseHandle((HANDLE)replace->handle);
-        replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
-    }
-}
-
-int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
-{
-    replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
-    replace->tempName = nullptr;
-    replace->written = 0;
-    replace->removeOnClose = 0;
-    if (PlatAbandoned() || PlatFaultHit(PLAT_FAULT_OPEN) || !file->writable) {
-        return 0;
-    }
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
     uint64_t entropy = (uint64_t)counter.QuadPart ^ ((uint64_t)GetCurrentProcessId() << 40);
     for (int tries = 0; tries < PLAT_TEMPORARY_TRIES; tries++) {
-        char* temp = TemporaryPath(file->name, PlatTemporaryNumber(entropy));
+        char* name = tries == 0 ? BackLeftoverName(&file->id, 'c')
+                                : FormatText("%s%u%s", LEFTOVER_PREFIX, (unsigned)PlatTemporaryNumber(entropy),
+                                             LEFTOVER_SUFFIX);
+        char* temp = name ? BesidePath(file->path, name) : nullptr;
+        TrackedFree(name);
         if (temp == nullptr) {
             return 0;
         }
-        // Read back for an in-place rewrite; removed through this handle.
         HANDLE handle = INVALID_HANDLE_VALUE;
         if (PlatFaultHit(PLAT_FAULT_OPEN)) {
-            SetLastError(ERROR_ACCESS_DENIED);  // a refusal, never taken for a name that is in use
+            SetLastError(ERROR_WRITE_PROTECT);  // a refusal, never taken for a name that is in use
         } else {
             handle = OpenPath(temp, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
@@ -422,208 +494,337 @@ int PlatReplaceBegin(PlatFile* file, PlatReplace* replace)
         DWORD error = GetLastError();
         if (handle != INVALID_HANDLE_VALUE) {
             replace->handle = (intptr_t)handle;
-            replace->tempName = temp;
+            replace->path = temp;
             replace->removeOnClose = RemoveOnClose(handle, TRUE);
             return 1;
         }
         TrackedFree(temp);
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_SHARING_VIOLATION) {
+        // The name derived from the photo's identity may be held by a file
+        // that is going (access denied); a random one that is refused so is
+        // refused for the folder.
+        if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_SHARING_VIOLATION &&
+             error != ERROR_ACCESS_DENIED) ||
+            (error == ERROR_ACCESS_DENIED && tries > 0)) {
             break;
         }
     }
     return 0;
 }
 
-int PlatReplaceWrite(PlatReplace* replace, const void* data, int32_t size)
+int BackWriteAt(intptr_t handle, int64_t at, const void* bytes, uint32_t count)
 {
-    if (size <= 0 || PlatAbandoned() || PlatFaultHit(PLAT_FAULT_WRITE)) {
-        return 0;
-    }
-    const char* at = (const char*)data;
-    DWORD left = (DWORD)size;
-    while (left > 0) {
+    const char* from = (const char*)bytes;
+    while (count > 0) {
+        OVERLAPPED where = {};
+        where.Offset = (DWORD)at;
+        where.OffsetHigh = (DWORD)((uint64_t)at >> 32);
         DWORD written = 0;
-        if (!WriteFile((HANDLE)replace->handle, at, PlatNextWriteBlock(replace->written, left), &written, nullptr) ||
-            written == 0) {
+        if (!WriteFile((HANDLE)handle, from, count, &written, &where) || written == 0) {
             return 0;
         }
+        from += written;
         at += written;
-        left -= written;
-        replace->written += written;
+        count -= written;
     }
     return 1;
 }
 
-// What became of a commit.
-enum Commit {
-    COMMIT_DONE,          // the new content is in the original's place, on the disk
-    COMMIT_FAILED,        // the original is untouched; the temporary file goes
-    COMMIT_KEEP_TEMPORARY // the original is gone, damaged, or cleaned but not known to be
-                          // on the disk: a temporary file that is left is the complete copy
-};
-
-// Rewrites the photo in place through the handle that was read, from the
-// complete temporary file (on the disk already), and flushes it.
-static Commit CopyInPlace(PlatFile* file, PlatReplace* replace)
+int BackFlush(intptr_t handle)
 {
-    HANDLE original = (HANDLE)file->handle;
-    HANDLE temp = (HANDLE)replace->handle;
-    char* block = (char*)TrackedAlloc(PLAT_WRITE_BLOCK);
-    LARGE_INTEGER start = {};
-    if (block == nullptr || !SetFilePointerEx(temp, start, nullptr, FILE_BEGIN) ||
-        !SetFilePointerEx(original, start, nullptr, FILE_BEGIN)) {
-        TrackedFree(block);
-        return COMMIT_FAILED;
-    }
-    // From the first write on, only the temporary file is sure to be whole.
-    int ok = 1;
-    for (int64_t at = 0; ok && at < replace->written;) {
-        DWORD got = 0;
-        DWORD put = 0;
-        ok = ReadFile(temp, block, PLAT_WRITE_BLOCK, &got, nullptr) && got > 0 &&
-             WriteFile(original, block, got, &put, nullptr) && put == got;
-        at += got;
-    }
-    TrackedFree(block);
-    ok = ok && SetEndOfFile(original) && Flush(original);
-    return ok ? COMMIT_DONE : COMMIT_KEEP_TEMPORARY;
+    return !PlatFaultHit(PLAT_FAULT_FLUSH) && FlushFileBuffers((HANDLE)handle);
 }
 
-// Waits, within the tries of TryAgain, while a scanner holds `path` without
-// letting it be renamed, which would make ReplaceFileW fail (and Wine's
-// leave an empty "rf*.tmp" file behind at each try).
-static void WaitUntilRenamable(const wchar_t* path, int* tries)
+int BackKeepAttributes(const PlatFile*, PlatReplace*)
 {
-    for (;;) {
-        HANDLE handle = CreateFileW(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle);
-            return;
-        }
-        if (!TryAgain(tries)) {
-            return;
-        }
-    }
+    return 1;  // ReplaceFileW keeps what the photo has
 }
 
-// MoveFileExW, tried again while a scanner has one of the files open.
-static int MoveInto(const wchar_t* original, const wchar_t* temp)
+// The copy was created under the name derived from the photo's identity;
+// once the mark is cleared it stays. A flush of the file commits its entry
+// on NTFS, as it did its data.
+int BackNameCopy(PlatFile* file, PlatReplace* replace)
 {
-    int tries = 0;
-    while (!MoveFileExW(temp, original, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        if (!TryAgain(&tries)) {
-            return 0;
-        }
-    }
-    return 1;
-}
-
-// ReplaceFileW, once no scanner holds either file.
-static int TryReplace(const wchar_t* original, const wchar_t* temp, int* tries)
-{
-    WaitUntilRenamable(original, tries);
-    WaitUntilRenamable(temp, tries);
-    return ReplaceFileW(original, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
-}
-
-// ReplaceFileW, and when it fails, the second way (MoveFileExW); each
-// tried again while a scanner has one of the files open.
-static int ReplaceOrMove(const wchar_t* original, const wchar_t* temp)
-{
-    int tries = 0;
-    while (!TryReplace(original, temp, &tries)) {
-        if (!TryAgain(&tries)) {
-            // ReplaceFileW can fail half-way: with ERROR_UNABLE_TO_MOVE_REPLACEMENT
-            // the original is gone, with ..._2 it lives on under another name;
-            // either way the temporary file holds the only complete photo, and
-            // MoveFileExW puts it in place. Otherwise the original is untouched
-            // and MoveFileExW is simply the second way to replace it.
-            return MoveInto(original, temp);
-        }
-    }
-    return 1;
-}
-
-// The photo's new entry reaches the disk: the file opened again and
-// flushed, which on NTFS commits its entry too.
-static int FlushPath(const char* path)
-{
-    HANDLE handle = OpenPath(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             OPEN_EXISTING, 0);
-    if (handle == INVALID_HANDLE_VALUE) {
+    char* name = BackLeftoverName(&file->id, 'c');
+    int named = name != nullptr && strcmp(LastName(replace->path), name) == 0 &&
+                (!replace->removeOnClose || RemoveOnClose((HANDLE)replace->handle, FALSE));
+    TrackedFree(name);
+    if (!named) {
         return 0;
     }
-    int ok = Flush(handle);
-    CloseHandle(handle);
+    replace->removeOnClose = 0;
+    PlatStep();
+    return BackFlush(replace->handle);
+}
+
+void BackRemoveTemp(PlatFile*, PlatReplace* replace)
+{
+    HANDLE handle = (HANDLE)replace->handle;
+    int gone = 0;
+    if (handle != INVALID_HANDLE_VALUE) {
+        gone = replace->removeOnClose || RemoveOnClose(handle, TRUE);
+        CloseHandle(handle);
+        replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
+    }
+    if (replace->path != nullptr && !gone) {
+        DeletePath(replace->path);
+    }
+    TrackedFree(replace->path);
+    replace->path = nullptr;
+    replace->removeOnClose = 0;
+}
+
+void BackKeepTemp(PlatReplace* replace)
+{
+    HANDLE handle = (HANDLE)replace->handle;
+    if (handle != INVALID_HANDLE_VALUE) {
+        if (replace->removeOnClose && !RemoveOnClose(handle, FALSE)) {
+            MV_REPORT_FAILURE();
+        }
+        CloseHandle(handle);
+        replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
+        replace->removeOnClose = 0;
+    }
+}
+
+// Waits, within the budget, while a scanner holds `path` so that ReplaceFileW
+// could not open it as it asks (and Wine's would leave an empty "rf*.tmp"
+// file behind at each try): the same access and sharing.
+static void WaitForScanners(const wchar_t* path, DWORD access, DWORD share)
+{
+    HANDLE handle = OpenWide(path, access, share, OPEN_EXISTING, 0);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+    }
+}
+
+// The photo lets go: ReplaceFileW and the rewrite in place open it again.
+static void LetGo(PlatFile* file)
+{
+    if ((HANDLE)file->handle != INVALID_HANDLE_VALUE) {
+        CloseHandle((HANDLE)file->handle);
+        file->handle = (intptr_t)INVALID_HANDLE_VALUE;
+    }
+}
+
+// One ReplaceFileW, or the failure that a test asked for instead.
+static int ReplaceOnce(const wchar_t* photo, const wchar_t* temp, const wchar_t* aside, DWORD* error)
+{
+    int ok = 0;
+    *error = ERROR_ACCESS_DENIED;
+    if (PlatFaultHit(PLAT_FAULT_REPLACE)) {
+    } else if (PlatFaultHit(PLAT_FAULT_ASIDE)) {
+        MoveFileExW(photo, aside, 0);
+        *error = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+    } else if (PlatFaultHit(PLAT_FAULT_GONE)) {
+        DeleteFileW(photo);
+        *error = ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+    } else {
+        ok = ReplaceFileW(photo, temp, aside, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+        *error = ok ? 0 : GetLastError();
+    }
     return ok;
 }
 
-// Puts the temporary file in the photo's place. The first try is made while
-// the photo is held open, so that nothing writes it meanwhile, once a
-// scanner has let go of both files, and only once: a system may refuse to
-// replace a file that is held open (Wine does, with error 267; ReplaceFileW
-// asks for access that the photo's handle may not share), and that refusal
-// is no scanner to wait for. The photo is then let go and replaced, with
-// the waits for scanners, only if its name still leads to the file read,
-// unchanged.
-static Commit Replace(PlatFile* file, PlatReplace* replace)
+// ReplaceFileW, with the photo's original set aside under a known name
+// until the new content has its place: so a half-way failure leaves both
+// files where they can be found. The first try is made while the photo is
+// held, so that nothing can write it meanwhile; a system may refuse that
+// (ReplaceFileW asks for access the photo's handle may not share), and
+// the photo is then let go for the tries after it. Each try waits for
+// scanners first and checks, as its last step, that the photo's name
+// still leads to the file read, unchanged.
+int BackSwap(PlatFile* file, PlatReplace* replace)
 {
+    PlatStep();
     if (replace->removeOnClose && !RemoveOnClose((HANDLE)replace->handle, FALSE)) {
-        return COMMIT_FAILED;
+        return SWAP_REFUSED;
     }
+    replace->removeOnClose = 0;
     CloseHandle((HANDLE)replace->handle);  // ReplaceFileW opens it itself
     replace->handle = (intptr_t)INVALID_HANDLE_VALUE;
-    replace->removeOnClose = 0;
-    wchar_t* original = WinSystemPath(file->name);
-    wchar_t* temp = WinSystemPath(replace->tempName);
-    int replaced = 0;
-    if (original != nullptr && temp != nullptr && !PlatFaultHit(PLAT_FAULT_REPLACE) && StillTheFileRead(file)) {
-        int tries = 0;
-        replaced = TryReplace(original, temp, &tries);
-        if (!replaced && AttributesOf(file->name) == INVALID_FILE_ATTRIBUTES) {
-            replaced = MoveInto(original, temp);  // it failed half-way (see ReplaceOrMove)
-        } else if (!replaced) {
-            CloseHandle((HANDLE)file->handle);
-            file->handle = (intptr_t)INVALID_HANDLE_VALUE;
-            replaced = StillTheFileRead(file) && ReplaceOrMove(original, temp);
+    // An earlier original kept under that name is never replaced.
+    char* name = BackLeftoverName(&file->id, 'b');
+    replace->aside = name ? BesidePath(file->path, name) : nullptr;
+    TrackedFree(name);
+    if (replace->aside != nullptr && AttributesOf(replace->aside) != INVALID_FILE_ATTRIBUTES) {
+        TrackedFree(replace->aside);
+        replace->aside = nullptr;
+    }
+    wchar_t* photo = WinSystemPath(file->path);
+    wchar_t* temp = WinSystemPath(replace->path);
+    wchar_t* aside = replace->aside ? WinSystemPath(replace->aside) : nullptr;
+    int result = SWAP_FAILED;
+    for (int attempt = 0; photo != nullptr && temp != nullptr; attempt++) {
+        if (attempt == 1) {
+            LetGo(file);
+        }
+        WaitForScanners(photo, GENERIC_READ | DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        WaitForScanners(temp, GENERIC_READ | GENERIC_WRITE | DELETE | SYNCHRONIZE, 0);
+        PlatRunRaceHook();
+        if (!BackStillTheFileRead(file)) {
+            result = SWAP_REFUSED;
+            break;
+        }
+        PlatStep();
+        DWORD error;
+        if (ReplaceOnce(photo, temp, aside, &error)) {
+            result = SWAP_DONE;
+            TrackedFree(replace->path);  // its name is the photo's now
+            replace->path = nullptr;
+            break;
+        }
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            result = SWAP_HALFWAY;
+            break;
+        }
+        SetLastError(error);
+        if (attempt > 0 && !TryAgain()) {
+            break;  // the photo untouched: it may be rewritten in place
         }
     }
-    WinFree(original);
+    LetGo(file);
+    WinFree(photo);
     WinFree(temp);
-    if (!replaced) {
-        // Were the photo gone, the temporary file would be the photo.
-        return AttributesOf(file->name) != INVALID_FILE_ATTRIBUTES ? COMMIT_FAILED : COMMIT_KEEP_TEMPORARY;
-    }
-    return FlushPath(file->name) ? COMMIT_DONE : COMMIT_KEEP_TEMPORARY;
+    WinFree(aside);
+    return result;
 }
 
-int PlatReplaceCommit(PlatReplace* replace, PlatFile* file)
+// The photo opened again and flushed, which on NTFS commits its entry too;
+// then the original set aside goes.
+int BackSettleSwap(PlatFile* file, PlatReplace* replace)
 {
-    PlatRunRaceHook();
-    // The complete new content reaches the disk before it takes the photo's
-    // place; a photo rewritten in place is flushed before its temporary
-    // copy goes.
-    Commit result = COMMIT_FAILED;
-    if (Flush((HANDLE)replace->handle) && PlatBeginCommit()) {
-        result = file->links > 1 ? CopyInPlace(file, replace) : Replace(file, replace);
-        PlatEndCommit();
+    HANDLE handle = OpenPath(file->path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             OPEN_EXISTING, 0);
+    int flushed = handle != INVALID_HANDLE_VALUE && BackFlush((intptr_t)handle);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
     }
-    if (result == COMMIT_KEEP_TEMPORARY) {
-        KeepTemporary(replace);
-    } else if (result == COMMIT_FAILED || file->links > 1) {
-        RemoveTemporary(replace);  // after a replacement its name is the photo's
+    if (replace->aside != nullptr && AttributesOf(replace->aside) != INVALID_FILE_ATTRIBUTES) {
+        PlatStep();
+        DeletePath(replace->aside);
     }
-    PlatCloseFile(file);
-    ReleaseReplace(replace);
-    return result == COMMIT_DONE;
+    return flushed;
 }
 
-void PlatReplaceAbort(PlatReplace* replace, PlatFile* file)
+// After a half-way failure: the photo as it was, at its name, where it still
+// is or can be put back from where it was set aside, never over a file that
+// another program put there since; else, where its name is empty, the new
+// content, complete, takes it.
+int BackRecoverHalfway(PlatFile* file, PlatReplace* replace)
 {
-    (void)file;
-    RemoveTemporary(replace);
-    ReleaseReplace(replace);
+    if (BackStillTheFileRead(file)) {
+        return RECOVERED_UNTOUCHED;
+    }
+    wchar_t* photo = WinSystemPath(file->path);
+    int result = RECOVERED_NOT;
+    PlatFileId aside;
+    if (photo != nullptr && replace->aside != nullptr && IdentityAtPath(replace->aside, 0, &aside) &&
+        BackSameFile(&aside, &file->id)) {
+        wchar_t* from = WinSystemPath(replace->aside);
+        PlatStep();
+        if (from != nullptr && MoveFileExW(from, photo, MOVEFILE_WRITE_THROUGH) && BackStillTheFileRead(file)) {
+            result = RECOVERED_UNTOUCHED;
+        }
+        WinFree(from);
+    } else if (photo != nullptr && replace->path != nullptr && AttributesOf(file->path) == INVALID_FILE_ATTRIBUTES) {
+        wchar_t* from = WinSystemPath(replace->path);
+        PlatStep();
+        if (from != nullptr && MoveFileExW(from, photo, MOVEFILE_WRITE_THROUGH)) {
+            TrackedFree(replace->path);
+            replace->path = nullptr;
+            result = RECOVERED_MOVED;
+        }
+        WinFree(from);
+    }
+    WinFree(photo);
+    return result;
+}
+
+intptr_t BackOpenForWriting(PlatFile* file)
+{
+    HANDLE handle = (HANDLE)file->handle;
+    if (handle == INVALID_HANDLE_VALUE) {
+        handle = OpenPath(file->path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING,
+                          0);
+    }
+    if (handle != INVALID_HANDLE_VALUE && !IsTheFileRead(handle, file)) {
+        BackCloseForWriting(file, (intptr_t)handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+    return (intptr_t)handle;
+}
+
+void BackCloseForWriting(PlatFile* file, intptr_t handle)
+{
+    if (handle != file->handle && (HANDLE)handle != INVALID_HANDLE_VALUE) {
+        CloseHandle((HANDLE)handle);
+    }
+}
+
+int BackTruncate(intptr_t handle, int64_t size)
+{
+    FILE_END_OF_FILE_INFO end;
+    end.EndOfFile.QuadPart = size;
+    return SetFileInformationByHandle((HANDLE)handle, FileEndOfFileInfo, &end, sizeof(end)) != 0;
+}
+
+//----------------------------------------------------------------------------
+// Leftovers: opened without sharing, which is the lock (a copy of the
+// program that is using one holds it so too), and removed through that
+// handle.
+
+int BackPlaceLeftover(const PlatFile* file, const char* name, const char* path, PlatLeftover* leftover)
+{
+    leftover->path = file ? BesidePath(file->path, name) : FormatText("%s", path);
+    return leftover->path != nullptr;
+}
+
+int BackOpenLeftover(PlatLeftover* leftover)
+{
+    HANDLE handle = OpenPath(leftover->path, GENERIC_READ | DELETE, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? PLAT_LEFTOVER_BUSY
+                                                                              : PLAT_LEFTOVER_NONE;
+    }
+    leftover->handle = (intptr_t)handle;
+    PlatFile described;
+    PlatInitFile(&described);
+    if (GetFileType(handle) != FILE_TYPE_DISK || !DescribeFile(handle, &described) || described.size > INT32_MAX) {
+        return PLAT_LEFTOVER_NONE;
+    }
+    leftover->id = described.id;
+    leftover->size = (int32_t)described.size;
+    leftover->bytes = (unsigned char*)TrackedAlloc((size_t)described.size);
+    if (leftover->bytes == nullptr || !ReadExactly(handle, leftover->bytes, leftover->size)) {
+        return PLAT_LEFTOVER_NONE;
+    }
+    if (PlatFaultHit(PLAT_FAULT_READ_OTHER)) {
+        memset(leftover->bytes, 0, (size_t)leftover->size);
+    }
+    return PLAT_LEFTOVER_PLAIN;
+}
+
+int BackRemoveLeftover(PlatLeftover* leftover)
+{
+    if (!RemoveOnClose((HANDLE)leftover->handle, TRUE)) {
+        MV_REPORT_FAILURE();
+        return 0;
+    }
+    return 1;
+}
+
+void BackCloseLeftover(PlatLeftover* leftover)
+{
+    if ((HANDLE)leftover->handle != INVALID_HANDLE_VALUE) {
+        CloseHandle((HANDLE)leftover->handle);
+        leftover->handle = (intptr_t)INVALID_HANDLE_VALUE;
+    }
+}
+
+int BackIdentityAt(const char* path, PlatFileId* id)
+{
+    return IdentityAtPath(path, FILE_FLAG_OPEN_REPARSE_POINT, id);
 }
 
 //----------------------------------------------------------------------------
