@@ -1,6 +1,7 @@
 // A rewrite never damages the original: each failing operation on each way
 // of committing, races at the worst moment, leftovers, what is kept.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -17,6 +18,7 @@ static const std::string OUTPUT = SOI + JFIF + EXIF + IMAGE;
 static const std::string LEFTOVER = "somebody's file";
 static std::string s_folder;  // the row's folder, for the hooks
 static int s_leftovers;       // leftovers made in it
+static int s_held = -1;       // a leftover that another copy of the program holds
 
 static std::string Photo()
 {
@@ -28,6 +30,20 @@ static void Leftovers(uint32_t first, int count)
     for (s_leftovers = 0; s_leftovers < count; s_leftovers++) {
         WriteBytes(s_folder + "/.marlovex-" + std::to_string(first + (uint32_t)s_leftovers) + "~", LEFTOVER);
     }
+}
+
+// Another copy of the program at work on the photo: the leftover named
+// after its identity, locked.
+static void HoldLeftover()
+{
+    struct stat status = {};
+    stat(Photo().c_str(), &status);
+    char name[64];
+    snprintf(name, sizeof(name), "/.marlovex-c%llx~", (unsigned long long)status.st_ino);
+    WriteBytes(s_folder + name, LEFTOVER);
+    s_leftovers = 1;
+    s_held = open((s_folder + name).c_str(), O_RDONLY);
+    flock(s_held, LOCK_EX);
 }
 
 // The photo's modification time: a fixed second, and `ns` within it, so
@@ -103,6 +119,9 @@ TEST_F(RewriteTest, Table)
          }, 0, 0, OUTPUT_ERROR, OUTPUT_ERROR, std::string(INPUT.size(), 's')},
         {"abandoned during the commit: it is finished", nullptr, [] { PlatSetAbandoned(1); }, 0, 0, CLEANED, CLEANED,
          ""},
+        // Never taken for an interrupted rewrite's; a copy cannot have its name.
+        {"another copy of the program holds the photo's leftover", HoldLeftover, nullptr, 0, 0, CLEANED, OUTPUT_ERROR,
+         ""},
     };
     for (bool twoNames : {false, true}) {
         for (const RewriteCase& c : cases) {
@@ -120,6 +139,10 @@ TEST_F(RewriteTest, Table)
             PlatSetRaceHook(c.hook);
             PlatSetFault(c.fault, c.nth);
             int32_t removed = ConvertFile(Photo().c_str(), 0);
+            if (s_held >= 0) {
+                close(s_held);
+                s_held = -1;
+            }
             PlatSetFault(c.fault, 0);
             PlatSetFault(PLAT_FAULT_NAMED, 0);
             PlatSetAbandoned(0);

@@ -14,7 +14,7 @@ import sys
 import tempfile
 import unittest
 
-from jpegdata import ADOBE, EXIF, ICC, IMAGE, JFIF, SOI, XMP, read, write
+from jpegdata import ADOBE, BIG, BIG_CLEANED, EXIF, ICC, IMAGE, JFIF, SOI, XMP, kill_while_held, read, write
 
 BATCH = None
 UNDER_STRACE = {"ASAN_OPTIONS": "detect_leaks=0"}  # LeakSanitizer cannot work under ptrace
@@ -118,6 +118,22 @@ class BatchTest(unittest.TestCase):
                 self.assertEqual(temporary_files(r), [])
         for arg in ("--help", "-h"):
             self.assertTrue(run([arg]).stdout.startswith(usage.encode()), arg)
+
+    def test_killed_in_place_then_repaired(self):
+        """A large photo with two names, killed while it is rewritten in
+        place: its copy lies beside it, and the next run puts it together."""
+        photo, other = self.root + "/big/photo.jpg", self.root + "/elsewhere/photo.jpg"
+        write(photo, BIG)
+        os.makedirs(os.path.dirname(other))
+        os.link(photo, other)
+        self.assertTrue(kill_while_held([BATCH, os.path.dirname(photo)], photo, env=dict(os.environ, LANG="C")))
+        self.assertNotIn(read(photo), (BIG, BIG_CLEANED))
+        self.assertEqual(len(temporary_files(self.root)), 1)  # the copy
+        result = run([os.path.dirname(photo)])
+        self.assertEqual((result.returncode, result.stdout.decode().splitlines()[2:4]),
+                         (0, ["Repaired after an interruption: " + photo, "No XMP: " + photo]))
+        self.assertEqual((read(photo) == BIG_CLEANED, os.path.samefile(photo, other), temporary_files(self.root)),
+                         (True, True, []))
 
     def test_signals_stop_the_run(self):
         """Ctrl+C, SIGTERM and SIGHUP act as STOP: the file in hand is finished."""

@@ -1,7 +1,9 @@
 """Synthetic JPEG files for the end-to-end tests: segments whose removal is
 known, so every expected output is known byte for byte."""
 import os
+import signal
 import struct
+import subprocess
 
 
 def seg(marker, payload, length=None):
@@ -28,3 +30,27 @@ def write(path, data):
 def read(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def kill_while_held(command, photo, **options):
+    """Starts `command`, which rewrites `photo` in place, and ends its whole
+    process group with SIGKILL, as Task Manager's "End task" or a crash ends
+    it, once the photo's header is held at 00 00: the rewrite in place has
+    begun. True when it was caught there, False when it ended first."""
+    process = subprocess.Popen(command, start_new_session=True, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, **options)
+    try:
+        while process.poll() is None:
+            with open(photo, "rb") as f:
+                if f.read(2) == b"\0\0":
+                    os.killpg(process.pid, signal.SIGKILL)
+                    return True
+        return False
+    finally:
+        if process.poll() is None:
+            os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
+
+
+# A photo of about 85 MB, and what it is without its XMP segment.
+BIG, BIG_CLEANED = SOI + JFIF + XMP + IMAGE * 40000, SOI + JFIF + IMAGE * 40000

@@ -20,7 +20,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [HERE, os.path.dirname(HERE)]
 import xdnd  # noqa: E402
-from jpegdata import ADOBE, EXIF, ICC, IMAGE, JFIF, SOI, XMP, read, write  # noqa: E402
+from jpegdata import ADOBE, BIG, BIG_CLEANED, EXIF, ICC, IMAGE, JFIF, SOI, XMP, kill_while_held, read, write  # noqa: E402,E501
 
 ARGS = None
 WINE = {}  # display, prefix, xvfb
@@ -406,6 +406,54 @@ class WineTest(unittest.TestCase):
         self.assertEqual((result.returncode, result.stderr, result.stdout.split(b"\r\n")[:3]),
                          (0, b"", [windows_path(photo), b"Started", b"XMP removed: " + windows_path(photo)]))
         self.assertEqual((read(photo), os.listdir(os.path.dirname(photo))), (SOI + IMAGE, ["Été.jpg"]))
+
+
+class BatchExeTest(unittest.TestCase):
+    """marlovex-batch.exe, the worker without a window, where the Windows
+    commit meets what the window cannot arrange: a kill from outside, a
+    case twin, a link."""
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="marlovex-e2e-")
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+
+    def batch(self, folder):
+        return ["wine", os.path.join(os.path.dirname(ARGS.exe), "marlovex-batch.exe"), windows_path(folder).decode()]
+
+    def test_killed_in_place_then_repaired(self):
+        """A large photo with two names, killed while it is rewritten in
+        place: its copy lies beside it, and the next run puts it together."""
+        photo, other = self.root + "/big/photo.jpg", self.root + "/elsewhere/photo.jpg"
+        write(photo, BIG)
+        os.makedirs(os.path.dirname(other))
+        os.link(photo, other)
+        self.assertTrue(kill_while_held(self.batch(self.root + "/big"), photo, env=wine_env(EN)))
+        self.assertNotIn(read(photo), (BIG, BIG_CLEANED))
+        result = subprocess.run(self.batch(self.root + "/big"), env=wine_env(EN), capture_output=True, timeout=120)
+        self.assertEqual(result.stdout.split(b"\r\n")[2:4], [b"Repaired after an interruption: " + windows_path(photo),
+                                                              b"No XMP: " + windows_path(photo)])
+        self.assertEqual((read(photo) == BIG_CLEANED, os.path.samefile(photo, other), os.listdir(self.root + "/big")),
+                         (True, True, ["photo.jpg"]))
+
+    def test_case_twin_and_link(self):
+        """A photo with a case twin beside it, which makes ReplaceFileW fail
+        half-way, and one reached through a symbolic link: nothing is lost,
+        and the link stays a link to its cleaned target."""
+        t = self.root + "/t"
+        write(t + "/TWIN3.JPG", PHOTO + b"upper")
+        write(t + "/Twin3.Jpg", PHOTO + b"mixed")
+        write(t + "/target.jpg", PHOTO)
+        os.symlink("target.jpg", t + "/link.jpg")
+        result = subprocess.run(self.batch(t), env=wine_env(EN), capture_output=True, timeout=120)
+        self.assertEqual((result.returncode, result.stderr), (1, b"Error: File output error: %s\r\n" % windows_path(t + "/TWIN3.JPG")))
+        self.assertEqual((os.readlink(t + "/link.jpg"), read(t + "/target.jpg"), read(t + "/Twin3.Jpg")),
+                         ("target.jpg", CLEANED, CLEANED + b"mixed"))
+        kept = sorted(n for n in os.listdir(t) if n.startswith("~marlovex"))
+        self.assertEqual(sorted(read(t + "/" + n) for n in kept), [CLEANED + b"upper", PHOTO + b"upper"])
+        again = subprocess.run(self.batch(t), env=wine_env(EN), capture_output=True, timeout=120)
+        for name in kept:  # reported, never removed
+            self.assertIn(b"Kept from an interrupted rewrite: " + windows_path(t + "/" + name), again.stdout)
+        self.assertEqual(sorted(n for n in os.listdir(t) if n.startswith("~marlovex")), kept)
 
 
 def main():
