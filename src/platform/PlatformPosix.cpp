@@ -539,7 +539,9 @@ static int LinkTemp(const PlatFile* file, PlatReplace* replace, char* name)
         linked = linkat(AT_FDCWD, self, (int)file->folder, name, AT_SYMLINK_FOLLOW) == 0;
     }
     if (!linked) {
+        int error = errno;  // EEXIST tells a name in use
         TrackedFree(name);
+        errno = error;
         return 0;
     }
     replace->entry = name;

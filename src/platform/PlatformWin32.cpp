@@ -779,11 +779,17 @@ int BackPlaceLeftover(const PlatFile* file, const char* name, const char* path, 
     return leftover->path != nullptr;
 }
 
+// One try, with no wait: a leftover that anything holds is settled by a
+// later run, and the photo's budget of waits stays its own.
 int BackOpenLeftover(PlatLeftover* leftover)
 {
-    HANDLE handle = OpenPath(leftover->path, GENERIC_READ | DELETE, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    wchar_t* wide = WinSystemPath(leftover->path);
+    HANDLE handle = wide ? CreateFileW(wide, GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr)
+                         : INVALID_HANDLE_VALUE;
+    DWORD error = GetLastError();
+    WinFree(wide);
     if (handle == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
         return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? PLAT_LEFTOVER_BUSY
                                                                               : PLAT_LEFTOVER_NONE;
     }
