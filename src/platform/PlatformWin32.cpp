@@ -10,6 +10,7 @@
 #include "platform/Backend.h"
 #include "platform/Platform.h"
 #include "platform/WinText.h"
+#include "support/Hash.h"
 #include "support/Track.h"
 
 //----------------------------------------------------------------------------
@@ -78,8 +79,13 @@ static void FreeFind(Win32Find* find)
     TrackedFree(find);
 }
 
+// The folder without leftovers whose listing goes on (MayHoldLeftovers):
+// the hash of its path, 0 when none. Worker thread only.
+static uint64_t s_folderWithout;
+
 void* PlatFindFirst(const char* pattern, PlatFindRecord* record)
 {
+    s_folderWithout = 0;
     size_t length = strlen(pattern);
     if (length < 2 || pattern[length - 1] != '*' || !PlatIsSeparator(pattern[length - 2])) {
         return nullptr;
@@ -116,6 +122,7 @@ int PlatFindNext(void* opaque, PlatFindRecord* record)
 
 void PlatFindClose(void* opaque)
 {
+    s_folderWithout = 0;
     FreeFind((Win32Find*)opaque);
 }
 
@@ -458,6 +465,35 @@ static char* BesidePath(const char* path, const char* name)
     return FormatText("%.*s%s", (int)(LastName(path) - path), path, name);
 }
 
+// Whether the folder of the file at `path` may hold a leftover's name.
+// Every name looked up and not found costs Wine a scan of the folder, and
+// each photo would look up two; so the folder is scanned once, for any
+// name a leftover may have, and a folder without one (its path's hash) is
+// remembered while its listing goes on: until another listing begins or
+// ends, or a commit keeps what it wrote. The program's own temporary files
+// are named after their photo's identity, which no other photo shares.
+static int MayHoldLeftovers(const char* path)
+{
+    size_t folderLength = (size_t)(LastName(path) - path);
+    uint64_t folder = HashBytes(path, folderLength) | 1;
+    if (folder == s_folderWithout) {
+        return 0;
+    }
+    char* pattern = FormatText("%.*s%s*", (int)folderLength, path, LEFTOVER_PREFIX);
+    wchar_t* wide = pattern ? WinSystemPath(pattern) : nullptr;
+    WIN32_FIND_DATAW data;
+    HANDLE find = wide ? FindFirstFileExW(wide, FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0)
+                       : INVALID_HANDLE_VALUE;
+    int may = find != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND;
+    if (find != INVALID_HANDLE_VALUE) {
+        FindClose(find);
+    }
+    WinFree(wide);
+    TrackedFree(pattern);
+    s_folderWithout = may ? 0 : folder;
+    return may;
+}
+
 // The temporary file is marked to go when its handle closes, from its
 // creation until it is to stay: so it goes whatever ends the rewrite
 // before it is needed, a failure, the program's end or a kill, and no other
@@ -575,6 +611,7 @@ void BackRemoveTemp(PlatFile*, PlatReplace* replace)
 
 void BackKeepTemp(PlatReplace* replace)
 {
+    s_folderWithout = 0;  // it may keep a leftover now
     HANDLE handle = (HANDLE)replace->handle;
     if (handle != INVALID_HANDLE_VALUE) {
         if (replace->removeOnClose && !RemoveOnClose(handle, FALSE)) {
@@ -646,7 +683,8 @@ int BackSwap(PlatFile* file, PlatReplace* replace)
     char* name = BackLeftoverName(&file->id, 'b');
     replace->aside = name ? BesidePath(file->path, name) : nullptr;
     TrackedFree(name);
-    if (replace->aside != nullptr && AttributesOf(replace->aside) != INVALID_FILE_ATTRIBUTES) {
+    if (replace->aside != nullptr && MayHoldLeftovers(file->path) &&
+        AttributesOf(replace->aside) != INVALID_FILE_ATTRIBUTES) {
         TrackedFree(replace->aside);
         replace->aside = nullptr;
     }
@@ -699,9 +737,15 @@ int BackSettleSwap(PlatFile* file, PlatReplace* replace)
     if (handle != INVALID_HANDLE_VALUE) {
         CloseHandle(handle);
     }
-    if (replace->aside != nullptr && AttributesOf(replace->aside) != INVALID_FILE_ATTRIBUTES) {
+    if (replace->aside != nullptr) {
         PlatStep();
-        DeletePath(replace->aside);
+        wchar_t* aside = WinSystemPath(replace->aside);
+        while (aside != nullptr && !DeleteFileW(aside) && TryAgain()) {
+        }
+        if (aside == nullptr || (GetLastError() != ERROR_SUCCESS && GetLastError() != ERROR_FILE_NOT_FOUND)) {
+            MV_REPORT_FAILURE();  // the original stays aside, and the next run reports it
+        }
+        WinFree(aside);
     }
     return flushed;
 }
@@ -775,6 +819,9 @@ int BackTruncate(intptr_t handle, int64_t size)
 
 int BackPlaceLeftover(const PlatFile* file, const char* name, const char* path, PlatLeftover* leftover)
 {
+    if (file != nullptr && !MayHoldLeftovers(file->path)) {
+        return 0;
+    }
     leftover->path = file ? BesidePath(file->path, name) : FormatText("%s", path);
     return leftover->path != nullptr;
 }
