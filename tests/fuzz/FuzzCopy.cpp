@@ -2,7 +2,7 @@
 // beside a photo (platform/Copy.h). Any bytes handed to CopyParse are read
 // only inside them, and a record that parses lies inside them. A copy made
 // from the input (its old content, a new one cut out of it) parses back to
-// what was written, and not once a byte of its tail is changed; a photo
+// what was written, and not once a byte of it is changed; a photo
 // made of its regions, old and new, is judged a mix, and one with a byte
 // that is neither, or of another size, changed.
 #include <cstdint>
@@ -68,14 +68,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CHECK(CopyParse((const unsigned char*)copy.data(), (int64_t)copy.size(), &back));
     CHECK(back.oldSize == record.oldSize && back.newSize == record.newSize && back.id.file[1] == 3 &&
           std::string(back.name, back.nameLength) == "photo.jpg");
-    // A record with one byte of its tail changed: its lengths are checked
-    // before they are used, and it proves nothing.
-    std::string damaged = copy;
-    damaged[damaged.size() - COPY_TAIL_BYTES + data[5] % COPY_TAIL_BYTES] ^= (char)(data[6] | 1);
-    unsigned char* block = (unsigned char*)malloc(damaged.size());
-    memcpy(block, damaged.data(), damaged.size());
-    CHECK(!CopyParse(block, (int64_t)damaged.size(), &parsed));
-    free(block);
+    // A copy with one byte of its tail changed (its lengths are checked
+    // before they are used), or of its content: it proves nothing.
+    for (size_t at : {copy.size() - COPY_TAIL_BYTES + data[5] % COPY_TAIL_BYTES, (size_t)data[6] % next.size()}) {
+        std::string damaged = copy;
+        damaged[at] ^= (char)(data[7] | 1);
+        unsigned char* block = (unsigned char*)malloc(damaged.size());
+        memcpy(block, damaged.data(), damaged.size());
+        CHECK(!CopyParse(block, (int64_t)damaged.size(), &parsed));
+        free(block);
+    }
 
     CHECK(Judge(old, &back, copy) == (old == next ? COPY_PHOTO_NEW : COPY_PHOTO_OLD));
     CHECK(Judge(next, &back, copy) == COPY_PHOTO_NEW);
