@@ -63,10 +63,18 @@ TEST(Track, FullTableStillHandsOutTheBlock)
     TrackedFree(again);
 }
 
-// Writes of at most 64 KiB that end on the file's 64 KiB boundaries, and
-// temporary names that differ from one try to the next.
-TEST(Platform, WriteBlocksAndTemporaryNumbers)
+// Writes of at most 64 KiB that end on the file's 64 KiB boundaries,
+// temporary names that differ from one try to the next, and the root
+// folder, never walked: the root itself however written, nothing else.
+TEST(Platform, WriteBlocksTemporaryNumbersAndRoots)
 {
+    const struct {
+        const char* path;
+        int root;
+    } roots[] = {{"/", 1}, {"//", 1}, {"/.", 1}, {"/./..//", 1}, {"/ab", 0}, {"/...", 0}, {"/.a", 0}, {"ab", 0}};
+    for (const auto& c : roots) {
+        EXPECT_EQ(PlatIsRootFolder(c.path), c.root) << c.path;
+    }
     const int64_t cases[][3] = {{0, 10, 10},       {0, 65536, 65536}, {0, 70000, 65536},     {100, 70000, 65436},
                                 {65535, 5, 1},     {65536, 70000, 65536}, {131071, 2, 1}, {131072, 65537, 65536}};
     for (const auto& c : cases) {

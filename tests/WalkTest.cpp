@@ -60,27 +60,35 @@ TEST_F(WalkTest, Table)
         Tree tree;
         const char* start;  // below the root; "" the root itself
         size_t stopAt;
-        int failingFind;            // the Nth enumeration fails
+        int fault, nth;             // a fault of the platform (PlatSetFault)
         const char* cut;            // visits end before the first under it
         int result;
         bool once;  // links make the paths: each file's name once, in any order
     } cases[] = {
-        {"a file as given", plain, "/a.jpg", 0, 0, nullptr, WALK_OK, false},
-        {"a file stopped", plain, "/a.jpg", 1, 0, nullptr, WALK_STOPPED, false},
-        {"depth first, subfolders where they come", plain, "", 0, 0, nullptr, WALK_OK, false},
-        {"the same with a separator", plain, "/", 0, 0, nullptr, WALK_OK, false},
-        {"stopped at the third file", plain, "", 3, 0, nullptr, WALK_STOPPED, false},
-        {"an unlistable subfolder ends it all", plain, "", 0, 2, "/m/", WALK_INVALID, false},
-        {"an empty folder", {{"e/", ""}}, "/e", 0, 0, nullptr, WALK_OK, false},
-        {"missing", {}, "/missing", 0, 0, nullptr, WALK_INVALID, false},
-        {"hidden and dot names are walked", {{".h/c.jpg", "x"}, {".x", "x"}, {"..x", "x"}}, "", 0, 0, nullptr, WALK_OK,
+        {"a file as given", plain, "/a.jpg", 0, 0, 0, nullptr, WALK_OK, false},
+        {"a file stopped", plain, "/a.jpg", 1, 0, 0, nullptr, WALK_STOPPED, false},
+        {"depth first, subfolders where they come", plain, "", 0, 0, 0, nullptr, WALK_OK, false},
+        {"the same with a separator", plain, "/", 0, 0, 0, nullptr, WALK_OK, false},
+        {"stopped at the third file", plain, "", 3, 0, 0, nullptr, WALK_STOPPED, false},
+        {"an unlistable subfolder ends it all", plain, "", 0, PLAT_FAULT_FIND, 2, "/m/", WALK_INVALID, false},
+        // ".", ".." and the photo, then the listing fails where it would end.
+        {"a listing that fails midway", {{"a.jpg", "x"}}, "", 0, PLAT_FAULT_FIND_NEXT, 3, nullptr, WALK_INVALID,
          false},
+        {"an empty folder", {{"e/", ""}}, "/e", 0, 0, 0, nullptr, WALK_OK, false},
+        {"missing", {}, "/missing", 0, 0, 0, nullptr, WALK_INVALID, false},
+        {"hidden and dot names are walked", {{".h/c.jpg", "x"}, {".x", "x"}, {"..x", "x"}}, "", 0, 0, 0, nullptr,
+         WALK_OK, false},
         // Links are followed, each folder entered once however many lead to it.
         {"links back to the root and up", {{"a/b/photo.jpg", "x"}, {"a/b/up", "->.."}, {"a/top", "->../"}}, "", 0, 0,
-         nullptr, WALK_OK, true},
-        {"a dropped link to its own folder", {{"a.jpg", "x"}, {"l", "->."}}, "/l", 0, 0, nullptr, WALK_OK, true},
-        {"a farm reaching a photo 2^16 times", Farm(17, false), "", 0, 0, nullptr, WALK_OK, true},
-        {"1000 folders, each met twice", Farm(1000, true), "", 0, 0, nullptr, WALK_OK, true},
+         0, nullptr, WALK_OK, true},
+        {"a dropped link to its own folder", {{"a.jpg", "x"}, {"l", "->."}}, "/l", 0, 0, 0, nullptr, WALK_OK, true},
+        {"a farm reaching a photo 2^16 times", Farm(17, false), "", 0, 0, 0, nullptr, WALK_OK, true},
+        {"1000 folders, each met twice", Farm(1000, true), "", 0, 0, 0, nullptr, WALK_OK, true},
+        // A file system that gives every folder the id 0: each is walked,
+        // and a link back into the walk still ends.
+        {"folders without an identity", plain, "", 0, PLAT_FAULT_NO_ID, -1, nullptr, WALK_OK, false},
+        {"without an identity, links back", {{"a/b/photo.jpg", "x"}, {"a/b/up", "->.."}, {"a/top", "->../"}}, "", 0,
+         PLAT_FAULT_NO_ID, -1, nullptr, WALK_OK, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -112,8 +120,9 @@ TEST_F(WalkTest, Table)
         }
         s_seen.clear();
         s_stopAt = c.stopAt;
-        PlatSetFault(PLAT_FAULT_FIND, c.failingFind);
+        PlatSetFault(c.fault, c.nth);
         EXPECT_EQ(WalkPath((root + c.start).c_str(), Record), c.result);
+        PlatSetFault(c.fault, 0);
         for (std::string& seen : s_seen) {
             seen = c.once ? seen.substr(seen.rfind('/') + 1) : seen;
         }

@@ -53,18 +53,44 @@ static const struct {
 };
 
 // A dropped or named path -> its form in the drop list (the current folder
-// is C:\windows).
+// is C:\windows; null: refused as an invalid item) and whether it is a root.
 static const struct {
     const wchar_t* path;
     const char* full;
+    int root;
 } FULL_ROWS[] = {
-    {L"C:\\photos\\.\\a\\..\\b", "C:\\photos\\b"},
-    {L"C:/photos/b/", "C:\\photos\\b\\"},
-    {L"rel/x.jpg", "C:\\windows\\rel\\x.jpg"},
-    {L"\\\\server\\share\\x\\..\\y", "\\\\server\\share\\y"},
-    {L"\\\\?\\C:\\photos\\..\\b.", "C:\\photos\\..\\b."},
-    {L"\\\\?\\UNC\\server\\share\\x", "\\\\server\\share\\x"},
-    {L"C:\\a\\..\x00A5outside", "C:\\a\\..\xC2\xA5outside"},
+    {L"C:\\photos\\.\\a\\..\\b", "C:\\photos\\b", 0},
+    {L"C:/photos/b/", "C:\\photos\\b\\", 0},
+    {L"rel/x.jpg", "C:\\windows\\rel\\x.jpg", 0},
+    {L"\\\\server\\share\\x\\..\\..\\y", "\\\\server\\share\\y", 0},  // never above the share
+    {L"\\\\server\\share\\", "\\\\server\\share\\", 0},                  // a share's root is walked
+    {L"\\\\server", nullptr, 0},
+    {L"\\\\?\\C:\\photos\\..\\b.", "C:\\photos\\..\\b.", 0},
+    {L"\\\\?\\UNC\\server\\share\\x", "\\\\server\\share\\x", 0},
+    {L"C:\\a\\..\x00A5outside", "C:\\a\\..\xC2\xA5outside", 0},
+    // Names as they are: trailing dots and spaces, reserved device names.
+    {L"C:\\t\\trip.", "C:\\t\\trip.", 0},
+    {L"C:/t/sp /a.jpg", "C:\\t\\sp \\a.jpg", 0},
+    {L"trip.\\..\\aux\\COM1.jpg", "C:\\windows\\aux\\COM1.jpg", 0},
+    // Relative to a drive's current folder, or to the current drive's root.
+    {L"C:", "C:\\windows", 0},
+    {L"C:..\\x", "C:\\x", 0},
+    {L"\\x", "C:\\x", 0},
+    // Every form of a drive's root, and a volume's.
+    {L"C:\\", "C:\\", 1},
+    {L"C:\\..\\..", "C:\\", 1},
+    {L"\\\\?\\C:\\", "C:\\", 1},
+    {L"//?/C:/", "C:\\", 1},
+    {L"\\\\.\\C:\\", "C:\\", 1},
+    {L"\\\\.\\C:\\x\\..\\y.", "C:\\y.", 0},
+    {L"\\\\?\\Volume{8a1b2c3d-0000-0000-0000-000000000000}\\",
+     "\\\\?\\Volume{8a1b2c3d-0000-0000-0000-000000000000}\\", 1},
+    // Not items: another device, a long form that is not full, a stream,
+    // a name that does not convert exactly.
+    {L"\\\\.\\pipe\\x", nullptr, 0},
+    {L"\\\\?\\C:photos", nullptr, 0},
+    {L"C:\\a.jpg:x.jpg", nullptr, 0},
+    {L"C:\\a\xD800" L"b.jpg", nullptr, 0},
 };
 
 static void ConversionRows()
@@ -85,8 +111,11 @@ static void ConversionRows()
     SetCurrentDirectoryW(L"C:\\windows");
     for (const auto& row : FULL_ROWS) {
         char* full = WinFullPath(row.path);
-        Check(full && strcmp(full, row.full) == 0, std::string("full path ") + row.full);
+        char* path = WinNarrow(row.path, nullptr);
+        Check(row.full ? full && strcmp(full, row.full) == 0 && WinIsRoot(full) == row.root : full == nullptr,
+              std::string("full path ") + (path ? path : "?") + ": " + (full ? full : "refused"));
         WinFree(full);
+        WinFree(path);
     }
     // A pair of surrogates is one character; one alone becomes U+FFFD and
     // the text is marked inexact.
@@ -102,7 +131,54 @@ static void ConversionRows()
     Check(!WinNarrowInto(pair, small, sizeof(small), nullptr) && small[0] == '\0', "narrow into too small a buffer");
     Check(WinNarrowInto(pair, fits, sizeof(fits), nullptr) && strcmp(fits, "a\xF0\x9F\x98\x80") == 0,
           "narrow into a buffer just large enough");
+    Check(!WinNarrowInto(pair, fits, 0, nullptr), "narrow into no room");
+    wchar_t* lossy = WinWidenLossy("a\xFF" "b");
+    Check(lossy && wcscmp(lossy, L"a\xFFFD" L"b") == 0, "widen, a byte that is not UTF-8 as U+FFFD");
+    WinFree(lossy);
 }
+
+//----------------------------------------------------------------------------
+// Console output in pieces: a console that takes at most `most` units a
+// write, or fails at its `failAt`th write (0: never).
+struct Console {
+    DWORD most;
+    int failAt, writes;
+    std::wstring got;
+    bool splitPair;  // a piece ended inside a pair of surrogates
+};
+
+static int WriteToConsole(void* context, const wchar_t* units, DWORD count, DWORD* written)
+{
+    Console* console = (Console*)context;
+    if (++console->writes == console->failAt || count > WIN_WRITE_PIECE) {
+        return 0;
+    }
+    *written = count < console->most ? count : console->most;
+    console->splitPair = console->splitPair || (count < WIN_WRITE_PIECE + 1 && IS_HIGH_SURROGATE(units[count - 1]));
+    console->got.append(units, *written);
+    return 1;
+}
+
+static void ConsoleRows()
+{
+    // 20,000 units with a pair of surrogates across the first piece's end.
+    std::wstring text(20000, L'x');
+    text[WIN_WRITE_PIECE - 1] = 0xD83D;
+    text[WIN_WRITE_PIECE] = 0xDE00;
+    const struct {
+        const char* name;
+        DWORD most;
+        int failAt, written;
+    } rows[] = {{"whole pieces", WIN_WRITE_PIECE, 0, 1}, {"short writes", 1000, 0, 1}, {"a write fails", 100000, 2, 0},
+                {"a write takes nothing", 0, 0, 0}};
+    for (const auto& row : rows) {
+        Console console = {row.most, row.failAt, 0, L"", false};
+        int written = WinWriteInPieces(text.c_str(), text.size(), WriteToConsole, &console);
+        Check(written == row.written && (!written || console.got == text) && !console.splitPair,
+              std::string("console: ") + row.name);
+    }
+}
+
 
 //----------------------------------------------------------------------------
 // The commit. Each row writes photo.jpg (OLD), reads it as the file in hand,
@@ -477,6 +553,21 @@ static void KillRows(const char* folder)
     }
 }
 
+//----------------------------------------------------------------------------
+// A listing that fails before its end fails the walk, after what it listed.
+static std::string s_walked;
+
+static void ListingRow(const char* folder)
+{
+    s_folder = std::string(folder) + "\\listing\\";
+    CreateDirectoryA(s_folder.c_str(), nullptr);
+    Write("a.jpg", "x");
+    PlatSetFault(PLAT_FAULT_FIND_NEXT, 3);  // ".", "..", a.jpg, then where the listing would end
+    int result = WalkPath(s_folder.c_str(), [](const char* path) { return s_walked += path, 1; });
+    PlatSetFault(PLAT_FAULT_FIND_NEXT, 0);
+    Check(result == WALK_INVALID && s_walked == s_folder + "a.jpg", "a listing that fails midway: " + s_walked);
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 5 && strcmp(argv[1], "kill") == 0) {
@@ -490,7 +581,9 @@ int main(int argc, char** argv)
     g_reportStream = tmpfile();  // the rows' failures are reported on purpose
     CommitRows(argv[1]);
     KillRows(argv[1]);
+    ListingRow(argv[1]);
     ConversionRows();
+    ConsoleRows();
     printf("%s\n", s_failed ? "some rows failed" : "all rows passed");
     return s_failed;
 }

@@ -102,8 +102,7 @@ static int CommandLine(std::vector<std::string>* args, std::vector<std::wstring>
     return ok;
 }
 
-// A path as a dropped one: full, its '/' turned into '\\', "." and ".."
-// resolved from the current folder, in UTF-8.
+// A path as a dropped one (WinFullPath), in UTF-8: 0 when it is no item.
 static int MakeAbsolute(const std::wstring& path, std::string* out)
 {
     char* full = WinFullPath(path.c_str());
@@ -136,7 +135,19 @@ static int MakeAbsolute(const std::string& path, std::string* out)
 }
 #endif
 
-int main(int argc, char** argv)
+//----------------------------------------------------------------------------
+// What the command line asks: the mode and the items, each made full as a
+// dropped one is; an item that is none (a device, a stream, a name that
+// does not convert exactly) stays in its place as an invalid one.
+struct Request {
+    int allApp = 0;
+    std::vector<std::string> paths;
+    std::vector<char> valid;
+};
+
+// ParseCommandLine - the request; -1 to go on, or the exit status to end
+// with at once (0 after --help, 2 after a usage error).
+static int ParseCommandLine(int argc, char** argv, Request* request)
 {
     std::vector<std::string> args;
 #ifdef _WIN32
@@ -150,15 +161,13 @@ int main(int argc, char** argv)
 #else
     args.assign(argv, argv + argc);
 #endif
-    int allApp = 0;
-    std::vector<std::string> paths;
     int options = 1;
     for (size_t i = 1; i < args.size(); i++) {
         const char* arg = args[i].c_str();
         if (options && strcmp(arg, "--") == 0) {
             options = 0;
         } else if (options && strcmp(arg, "--all-app") == 0) {
-            allApp = 1;
+            request->allApp = 1;
         } else if (options && (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0)) {
             BatchPrint(stdout, USAGE);
             BatchPrint(stdout, "Removes the XMP segment (or, with --all-app, every APP segment but Adobe's\n"
@@ -170,26 +179,28 @@ int main(int argc, char** argv)
         } else {
             std::string absolute;
 #ifdef _WIN32
-            int made = MakeAbsolute(wide[i], &absolute);
+            request->valid.push_back((char)MakeAbsolute(wide[i], &absolute));
 #else
-            int made = MakeAbsolute(args[i], &absolute);
+            request->valid.push_back((char)MakeAbsolute(args[i], &absolute));
 #endif
-            if (!made) {
-                BatchPrint(stderr, ("marlovex-batch: cannot make " + args[i] + " absolute\n").c_str());
-                return 2;
-            }
-            paths.push_back(absolute);
+            request->paths.push_back(absolute);
         }
     }
-    if (paths.empty()) {
+    if (request->paths.empty()) {
         BatchPrint(stderr, USAGE);
         return 2;
     }
-    if (paths.size() > (size_t)DROP_SLOT_COUNT) {
+    if (request->paths.size() > (size_t)DROP_SLOT_COUNT) {
         BatchPrint(stderr, ("marlovex-batch: at most " + std::to_string(DROP_SLOT_COUNT) + " paths at once\n").c_str());
         return 2;
     }
+    return -1;
+}
 
+// SetUp - the process for the run: memory, the log's buffering, the
+// language, the reports, the mode, the signals.
+static void SetUp(const Request& request)
+{
 #ifdef __GLIBC__
     // One file is held at a time, so the peak is the largest file. glibc's
     // default would map a file larger than any before it beside the heap
@@ -199,17 +210,22 @@ int main(int argc, char** argv)
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
 #endif
-    BatchSetUpOutput();
-    // Lines reach a pipe as they are logged, so progress can be followed.
+    // Lines reach a pipe as they are logged, so progress can be followed
+    // (on Windows BatchPrint flushes each line, the runtime buffering fully).
     setvbuf(stdout, nullptr, _IOLBF, 4096);
     g_language = PickLanguage();
     g_reportStream = stderr;  // standard output holds the log alone
-    BatchSetAllApp(allApp);
+    BatchSetAllApp(request.allApp);
     CatchSignals();
+}
 
+// Run - the drop pass, then the run if the listing succeeded; the exit
+// status.
+static int Run(const Request& request)
+{
     std::vector<const char*> items;
-    for (const std::string& path : paths) {
-        items.push_back(path.c_str());
+    for (size_t i = 0; i < request.paths.size(); i++) {
+        items.push_back(request.valid[i] ? request.paths[i].c_str() : nullptr);
     }
     BatchDrop drop = {items.data(), (uint32_t)items.size()};
 
@@ -224,9 +240,21 @@ int main(int argc, char** argv)
         g_startRequested = 1;
         WorkerRun(BatchDialog());
     }
-    if (fflush(stdout) != 0 || ferror(stdout)) {
+    if (fflush(stdout) != 0 || ferror(stdout) || BatchOutputFailed()) {
         BatchPrint(stderr, "marlovex-batch: the log could not be written to standard output\n");
         return 1;
     }
     return BatchBoxShown() ? 1 : 0;
+}
+
+int main(int argc, char** argv)
+{
+    BatchSetUpOutput();  // before anything is written, a usage error included
+    Request request;
+    int status = ParseCommandLine(argc, argv, &request);
+    if (status >= 0) {
+        return status;
+    }
+    SetUp(request);
+    return Run(request);
 }

@@ -64,21 +64,48 @@ void BatchSetUpOutput()
 #endif
 }
 
+#ifdef _WIN32
+static int s_consoleFailed;  // a write to a console failed
+
+static int WriteConsoleUnits(void* console, const wchar_t* units, DWORD count, DWORD* written)
+{
+    return WriteConsoleW((HANDLE)console, units, count, written, nullptr) != 0;
+}
+#endif
+
+int BatchOutputFailed()
+{
+#ifdef _WIN32
+    return s_consoleFailed;
+#else
+    return 0;
+#endif
+}
+
 // A console on Windows takes the text in UTF-16, whatever its code page;
-// anything else (a file, a pipe) gets the UTF-8 bytes, as on Linux.
+// anything else (a file, a pipe) gets the UTF-8 bytes, as on Linux. The
+// Windows C runtime buffers a stream fully whatever it is asked, so a line
+// reaches a file or a pipe at its end only when flushed then.
 void BatchPrint(FILE* stream, const char* text)
 {
 #ifdef _WIN32
-    wchar_t* wide = s_console[stream == stderr] ? WinWiden(text) : nullptr;
-    if (wide != nullptr) {
+    if (s_console[stream == stderr]) {
         fflush(stream);
-        DWORD written;
-        WriteConsoleW((HANDLE)_get_osfhandle(_fileno(stream)), wide, (DWORD)wcslen(wide), &written, nullptr);
+        wchar_t* wide = WinWiden(text);
+        HANDLE console = (HANDLE)_get_osfhandle(_fileno(stream));
+        if (wide == nullptr || !WinWriteInPieces(wide, wcslen(wide), WriteConsoleUnits, console)) {
+            s_consoleFailed = 1;
+        }
         WinFree(wide);
         return;
     }
-#endif
     fputs(text, stream);
+    if (strchr(text, '\n') != nullptr) {
+        fflush(stream);
+    }
+#else
+    fputs(text, stream);
+#endif
 }
 
 // On Linux a line ends in "\n"; on Windows the log's "\r\n" stays.
@@ -147,11 +174,12 @@ uint32_t DropItemCount(void* drop)
     return ((BatchDrop*)drop)->count;
 }
 
-// The paths are full already (BatchMain.cpp made them so).
+// The paths are full already (BatchMain.cpp made them so); null for an
+// item that is none.
 char* DropItemPath(void* drop, uint32_t index)
 {
     BatchDrop* batch = (BatchDrop*)drop;
-    return index < batch->count ? FormatText("%s", batch->paths[index]) : nullptr;
+    return index < batch->count && batch->paths[index] ? FormatText("%s", batch->paths[index]) : nullptr;
 }
 
 void DropRelease(void*)

@@ -17,6 +17,9 @@ void BatchSetUpOutput();
 // BatchPrint - writes the UTF-8 text `text` to `stream` (stdout or stderr):
 // a Windows console gets it as UTF-16, anything else gets the bytes.
 void BatchPrint(FILE* stream, const char* text);
+// BatchOutputFailed - whether a write to a console failed (a stream's own
+// failures show in ferror).
+int BatchOutputFailed();
 
 // The token the worker gets as its dialog.
 void* BatchDialog();

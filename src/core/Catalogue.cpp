@@ -36,6 +36,7 @@ const char* const g_catalogueUtf8[MSG_COUNT][2] = {
     /* MSG_NOTE */ {"Note:\r\nIf you check 'Remove all APP headers' option, the all privacy information will be removed.\r\nIf you uncheck the option, only XMP header which may prevent rotation of the picture will be removed.", u8"※「全 APP ヘッダの削除」オプションをチェックした場合、全てのプライバシー情報が削除されます。\r\nもしチェックしなかった場合、画像回転を妨げる可能性のある XMP ヘッダのみを削除します。"},
     /* MSG_REPAIRED */ {"Repaired after an interruption: ", u8"中断後に修復しました: "},
     /* MSG_LEFTOVER_KEPT */ {"Kept from an interrupted rewrite: ", u8"中断時のファイルを残しました: "},
+    /* MSG_LOG_TRIMMED */ {"(Earlier lines were removed to make room.)\r\n", u8"(以前の行は削除されました)\r\n"},
 };
 
 int LanguageForLocale(uint32_t lcid)

@@ -30,6 +30,7 @@ enum MessageId {
     MSG_NOTE,
     MSG_REPAIRED,
     MSG_LEFTOVER_KEPT,
+    MSG_LOG_TRIMMED,
     MSG_COUNT
 };
 

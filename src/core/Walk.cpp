@@ -13,7 +13,7 @@
 // last one 2^n times) or lead back into a folder being walked; each folder
 // is entered once.
 struct FolderSet {
-    PlatFileId* slots;  // empty slots hold volume 0 and file 0/0
+    PlatFileId* slots;  // empty slots hold file 0/0
     uint32_t capacity;  // a power of two
     uint32_t count;
 };
@@ -25,13 +25,16 @@ static uint32_t SlotOf(const PlatFileId* id, uint32_t capacity)
     return (uint32_t)(mixed >> 32) & (capacity - 1);
 }
 
-static int IsEmptySlot(const PlatFileId* slot)
+// A file id of 0 is no identity, whatever the volume: some file systems
+// give it to every folder.
+static int IsUnknown(const PlatFileId* id)
 {
-    return slot->volume == 0 && slot->file[0] == 0 && slot->file[1] == 0;
+    return id->file[0] == 0 && id->file[1] == 0;
 }
 
 // Stores `id` unless it is there; 1 when it was new, 0 when it was there,
-// -1 when no larger block could be had. The identity 0/0 is never stored.
+// -1 when no larger block could be had. An unknown identity is never
+// stored, so it never makes a folder count as met already.
 static int RememberFolder(FolderSet* set, const PlatFileId* id)
 {
     if (set->count + 1 > set->capacity / 2) {
@@ -42,9 +45,9 @@ static int RememberFolder(FolderSet* set, const PlatFileId* id)
         }
         memset(slots, 0, capacity * sizeof(PlatFileId));
         for (uint32_t i = 0; i < set->capacity; i++) {
-            if (!IsEmptySlot(&set->slots[i])) {
+            if (!IsUnknown(&set->slots[i])) {
                 uint32_t at = SlotOf(&set->slots[i], capacity);
-                while (!IsEmptySlot(&slots[at])) {
+                while (!IsUnknown(&slots[at])) {
                     at = (at + 1) & (capacity - 1);
                 }
                 slots[at] = set->slots[i];
@@ -54,11 +57,11 @@ static int RememberFolder(FolderSet* set, const PlatFileId* id)
         set->slots = slots;
         set->capacity = capacity;
     }
-    if (IsEmptySlot(id)) {
+    if (IsUnknown(id)) {
         return 1;
     }
     uint32_t at = SlotOf(id, set->capacity);
-    while (!IsEmptySlot(&set->slots[at])) {
+    while (!IsUnknown(&set->slots[at])) {
         const PlatFileId* slot = &set->slots[at];
         if (slot->volume == id->volume && slot->file[0] == id->file[0] && slot->file[1] == id->file[1]) {
             return 0;
@@ -70,13 +73,38 @@ static int RememberFolder(FolderSet* set, const PlatFileId* id)
     return 1;
 }
 
-static int WalkFolder(const char* path, WalkCallback callback, FolderSet* entered);
+// The folders being walked, innermost first. A folder whose identity is
+// unknown cannot be told from one met already; it is taken for a link back
+// into the walk when its final path (every link resolved) is one of
+// theirs, so that a link loop ends there too.
+struct Ancestor {
+    const char* path;
+    char* finalPath;  // tracked block, made when first needed
+    Ancestor* parent;
+};
+
+static int LeadsBack(const char* path, Ancestor* parent)
+{
+    char* finalPath = PlatFolderFinalPath(path);
+    int back = 0;
+    for (Ancestor* at = parent; finalPath != nullptr && at != nullptr && !back; at = at->parent) {
+        if (at->finalPath == nullptr) {
+            at->finalPath = PlatFolderFinalPath(at->path);
+        }
+        back = at->finalPath != nullptr && strcmp(at->finalPath, finalPath) == 0;
+    }
+    TrackedFree(finalPath);
+    return back;
+}
+
+static int WalkFolder(const char* path, WalkCallback callback, FolderSet* entered, Ancestor* parent);
 
 //----------------------------------------------------------------------------
 // WalkEntry - one enumerated entry of the folder whose search pattern is
 // `pattern`: skipped when it is "." or "..", walked when it is a folder,
 // handed to the callback otherwise.
-static int WalkEntry(const char* pattern, const PlatFindRecord* record, WalkCallback callback, FolderSet* entered)
+static int WalkEntry(const char* pattern, const PlatFindRecord* record, WalkCallback callback, FolderSet* entered,
+                     Ancestor* parent)
 {
     const char* name = record->name;
     if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
@@ -96,7 +124,7 @@ static int WalkEntry(const char* pattern, const PlatFindRecord* record, WalkCall
     if (record->attributes & PLAT_ATTR_DIRECTORY) {
         entry[prefixLength + nameLength] = PLAT_SEPARATOR;
         entry[prefixLength + nameLength + 1] = '\0';
-        result = WalkFolder(entry, callback, entered);
+        result = WalkFolder(entry, callback, entered, parent);
     } else {
         result = callback(entry) ? WALK_OK : WALK_STOPPED;
     }
@@ -106,7 +134,7 @@ static int WalkEntry(const char* pattern, const PlatFindRecord* record, WalkCall
 
 //----------------------------------------------------------------------------
 // WalkFolder - WalkPath with the set of folders entered so far.
-static int WalkFolder(const char* path, WalkCallback callback, FolderSet* entered)
+static int WalkFolder(const char* path, WalkCallback callback, FolderSet* entered, Ancestor* parent)
 {
     size_t length = strlen(path);
     if (length == 0) {
@@ -117,14 +145,17 @@ static int WalkFolder(const char* path, WalkCallback callback, FolderSet* entere
     }
     // A path whose attributes cannot be read has the directory bit set too;
     // it fails when its enumeration is opened. A folder whose identity
-    // cannot be had is walked, as there is nothing to recognise it by.
+    // cannot be had is walked unless it leads back into the walk.
     PlatFileId id;
-    if (PlatGetFolderId(path, &id)) {
+    if (PlatGetFolderId(path, &id) && !IsUnknown(&id)) {
         int fresh = RememberFolder(entered, &id);
         if (fresh <= 0) {
             return fresh == 0 ? WALK_OK : WALK_INVALID;  // entered already by another path
         }
+    } else if (LeadsBack(path, parent)) {
+        return WALK_OK;
     }
+    Ancestor self = {path, nullptr, parent};
 
     // The pattern: the path, a separator unless it ends in one, '*'.
     char* pattern = (char*)TrackedAlloc(length + 3);
@@ -140,13 +171,18 @@ static int WalkFolder(const char* path, WalkCallback callback, FolderSet* entere
         pattern[at] = '\0';
         void* find = PlatFindFirst(pattern, record);
         if (find != nullptr) {
-            result = WalkEntry(pattern, record, callback, entered);
-            while (result == WALK_OK && PlatFindNext(find, record)) {
-                result = WalkEntry(pattern, record, callback, entered);
+            result = WalkEntry(pattern, record, callback, entered, &self);
+            int more = 1;
+            while (result == WALK_OK && (more = PlatFindNext(find, record)) > 0) {
+                result = WalkEntry(pattern, record, callback, entered, &self);
+            }
+            if (more < 0 && result == WALK_OK) {
+                result = WALK_INVALID;  // the rest of the folder is unknown: as a folder that cannot be listed
             }
             PlatFindClose(find);
         }
     }
+    TrackedFree(self.finalPath);
     TrackedFree(record);
     TrackedFree(pattern);
     return result;
@@ -158,7 +194,7 @@ int WalkPath(const char* path, WalkCallback callback)
         return WALK_NO_CALLBACK;
     }
     FolderSet entered = {nullptr, 0, 0};
-    int result = WalkFolder(path, callback, &entered);
+    int result = WalkFolder(path, callback, &entered, nullptr);
     TrackedFree(entered.slots);
     return result;
 }

@@ -365,7 +365,7 @@ int PlatLeftoverOrphaned(const PlatLeftover* leftover)
     PlatFindRecord* record = (PlatFindRecord*)TrackedAlloc(sizeof(PlatFindRecord));
     void* find = pattern && record ? PlatFindFirst(pattern, record) : nullptr;
     int orphaned = find != nullptr;
-    for (int more = orphaned; more && orphaned; more = PlatFindNext(find, record)) {
+    for (int more = orphaned; more > 0 && orphaned; more = PlatFindNext(find, record)) {
         if (!(record->attributes & PLAT_ATTR_DIRECTORY) && !BackIsLeftoverName(record->name)) {
             char* path = FormatText("%.*s%s", folderLength, leftover->path, record->name);
             PlatFileId id;

@@ -56,6 +56,13 @@ uint32_t PlatGetFileAttributes(const char* path);
 // PlatPathExists - 1 when a file or folder exists at `path`, else 0.
 int PlatPathExists(const char* path);
 
+// PlatIsRootFolder - whether a dropped item names the root folder of a
+// drive or a volume, which is never walked. Windows: "C:\" and
+// "\\?\Volume{...}\", the forms the drop list gives every way of
+// writing them (WinFullPath). POSIX: the root itself, however written
+// ("/", "//", "/."); any other folder, "/ab" among them, is walked.
+int PlatIsRootFolder(const char* path);
+
 //----------------------------------------------------------------------------
 // Folder enumeration, find-first/next/close style.
 //
@@ -87,13 +94,20 @@ struct PlatFileId {
 // enumerate, an entry name that does not fit the record, and an injected
 // fault).
 void* PlatFindFirst(const char* pattern, PlatFindRecord* record);
-// PlatFindNext - the next entry; 0 at the end of the listing or on any error.
+// PlatFindNext - the next entry: 1 with it in `record`, 0 at the end of the
+// listing, -1 when the listing failed before its end (a share that went
+// away, a name that cannot be held, an injected fault): the folder's other
+// entries are unknown.
 int PlatFindNext(void* find, PlatFindRecord* record);
 // PlatFindClose - ends an enumeration opened by PlatFindFirst.
 void PlatFindClose(void* find);
 // PlatGetFolderId - identity of the folder at `path`; 1 on success, 0 when
-// it cannot be determined.
+// it cannot be determined. Some network and virtual file systems give
+// every folder the file id 0: an id of 0 (whatever the volume) is unknown.
 int PlatGetFolderId(const char* path, PlatFileId* id);
+// PlatFolderFinalPath - the folder's path with every link on the way
+// resolved, in a tracked block; null when it cannot be had.
+char* PlatFolderFinalPath(const char* path);
 
 //----------------------------------------------------------------------------
 // The file in hand: read, checked and replaced as one file.
@@ -319,14 +333,17 @@ uint32_t PlatTickCount();
 // Test seams.
 //
 // Fault injection: the Nth call of a kind from now on fails as if the
-// operating system had refused it (N = 1 fails the very next call). 0
-// switches the kind off. Counting is per kind.
+// operating system had refused it (N = 1 fails the very next call); N = -1
+// fails every call from now on. 0 switches the kind off. Counting is per
+// kind.
 enum PlatFault {
     PLAT_FAULT_OPEN = 0,  // proving the original writable, creating the temporary file
     PLAT_FAULT_WRITE,     // one PlatReplaceWrite call
     PLAT_FAULT_REPLACE,   // one attempt to put the temporary file in the photo's place: refused,
                           // the photo untouched
     PLAT_FAULT_FIND,      // opening a folder enumeration
+    PLAT_FAULT_FIND_NEXT, // one PlatFindNext, failing before the listing's end
+    PLAT_FAULT_NO_ID,     // a folder's identity: its file id answered as 0
     PLAT_FAULT_READ_OPEN, // opening a file for reading (PlatLoadWholeFile)
     PLAT_FAULT_READ,      // reading a file whole: fewer bytes arrive (PlatLoadWholeFile)
     PLAT_FAULT_FLUSH,     // one flush to the disk (a file, a folder, a file system)

@@ -26,7 +26,7 @@ int PlatFaultHit(int kind)
 {
     int left = s_faultCountdown[kind].load();
     if (left <= 0) {
-        return 0;
+        return left < 0;
     }
     s_faultCountdown[kind].store(left - 1);
     return left == 1;

@@ -61,20 +61,38 @@ int PlatPathExists(const char* path)
     return stat(path, &status) == 0;
 }
 
+// Every name after the first '/' is empty, "." or "..", each of which
+// stays at the root.
+int PlatIsRootFolder(const char* path)
+{
+    if (path[0] != '/') {
+        return 0;
+    }
+    for (const char* name = path + 1; *name != '\0';) {
+        size_t length = strcspn(name, "/");
+        if (length > 2 || (length > 0 && strspn(name, ".") < length)) {
+            return 0;
+        }
+        name += length + (name[length] == '/');
+    }
+    return 1;
+}
+
 //----------------------------------------------------------------------------
 // Enumeration: the pattern is "folder/*"; the folder is opened with opendir
 // and each entry's directory bit comes from stat (links followed), as
-// Windows reports the bit of a link to a folder.
+// Windows reports the bit of a link to a folder. FillRecord: 1 with an
+// entry, 0 at the end, -1 when reading the folder failed.
 static int FillRecord(DIR* folder, PlatFindRecord* record)
 {
     errno = 0;
     struct dirent* entry = readdir(folder);
     if (entry == nullptr) {
-        return 0;
+        return errno == 0 ? 0 : -1;
     }
     size_t length = strlen(entry->d_name);
     if (length >= sizeof(record->name)) {
-        return 0;  // cannot be held; ends the listing like an error
+        return -1;  // cannot be held
     }
     memcpy(record->name, entry->d_name, length + 1);
     struct stat status;
@@ -108,7 +126,7 @@ void* PlatFindFirst(const char* pattern, PlatFindRecord* record)
     if (handle == nullptr) {
         return nullptr;
     }
-    if (!FillRecord(handle, record)) {
+    if (FillRecord(handle, record) <= 0) {
         closedir(handle);
         return nullptr;
     }
@@ -117,7 +135,7 @@ void* PlatFindFirst(const char* pattern, PlatFindRecord* record)
 
 int PlatFindNext(void* find, PlatFindRecord* record)
 {
-    return FillRecord((DIR*)find, record);
+    return PlatFaultHit(PLAT_FAULT_FIND_NEXT) ? -1 : FillRecord((DIR*)find, record);
 }
 
 void PlatFindClose(void* find)
@@ -132,9 +150,17 @@ int PlatGetFolderId(const char* path, PlatFileId* id)
         return 0;
     }
     id->volume = (uint64_t)status.st_dev;
-    id->file[0] = (uint64_t)status.st_ino;
+    id->file[0] = PlatFaultHit(PLAT_FAULT_NO_ID) ? 0 : (uint64_t)status.st_ino;
     id->file[1] = 0;
     return 1;
+}
+
+char* PlatFolderFinalPath(const char* path)
+{
+    char* resolved = realpath(path, nullptr);
+    char* final = resolved ? FormatText("%s", resolved) : nullptr;
+    free(resolved);
+    return final;
 }
 
 //----------------------------------------------------------------------------

@@ -43,6 +43,11 @@ int PlatPathExists(const char* path)
     return AttributesOf(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+int PlatIsRootFolder(const char* path)
+{
+    return WinIsRoot(path);
+}
+
 //----------------------------------------------------------------------------
 // Enumeration with FindFirstFileExW/FindNextFileW. The handle is kept in a
 // tracked block together with the find data and the folder's path (the
@@ -72,6 +77,10 @@ static int CopyRecord(Win32Find* find, PlatFindRecord* record)
 
 static void FreeFind(Win32Find* find)
 {
+    // The inexact entry was met in this listing or one inside it, whose
+    // entries have all been handed on by now.
+    TrackedFree(s_inexactPath);
+    s_inexactPath = nullptr;
     if (find->handle != INVALID_HANDLE_VALUE) {
         FindClose(find->handle);
     }
@@ -114,10 +123,17 @@ void* PlatFindFirst(const char* pattern, PlatFindRecord* record)
     return find;
 }
 
+// Any error but the end of the listing (a share that went away) fails it.
 int PlatFindNext(void* opaque, PlatFindRecord* record)
 {
     Win32Find* find = (Win32Find*)opaque;
-    return FindNextFileW(find->handle, &find->data) && CopyRecord(find, record);
+    if (PlatFaultHit(PLAT_FAULT_FIND_NEXT)) {
+        return -1;
+    }
+    if (!FindNextFileW(find->handle, &find->data)) {
+        return GetLastError() == ERROR_NO_MORE_FILES ? 0 : -1;
+    }
+    return CopyRecord(find, record) ? 1 : -1;
 }
 
 void PlatFindClose(void* opaque)
@@ -174,7 +190,36 @@ static int IdentityAtPath(const char* path, DWORD flags, PlatFileId* id)
 
 int PlatGetFolderId(const char* path, PlatFileId* id)
 {
-    return IdentityAtPath(path, FILE_FLAG_BACKUP_SEMANTICS, id);
+    if (!IdentityAtPath(path, FILE_FLAG_BACKUP_SEMANTICS, id)) {
+        return 0;
+    }
+    if (PlatFaultHit(PLAT_FAULT_NO_ID)) {
+        id->file[0] = id->file[1] = 0;
+    }
+    return 1;
+}
+
+char* PlatFolderFinalPath(const char* path)
+{
+    wchar_t* wide = WinSystemPath(path);
+    HANDLE folder = wide ? CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
+                         : INVALID_HANDLE_VALUE;
+    WinFree(wide);
+    if (folder == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    DWORD length = GetFinalPathNameByHandleW(folder, nullptr, 0, FILE_NAME_NORMALIZED);
+    wchar_t* final = length ? (wchar_t*)HeapAlloc(GetProcessHeap(), 0, (length + 1) * sizeof(wchar_t)) : nullptr;
+    char* utf8 = nullptr;
+    if (final != nullptr && GetFinalPathNameByHandleW(folder, final, length + 1, FILE_NAME_NORMALIZED) <= length) {
+        char* narrow = WinNarrow(final, nullptr);
+        utf8 = narrow ? FormatText("%s", narrow) : nullptr;
+        WinFree(narrow);
+    }
+    WinFree(final);
+    CloseHandle(folder);
+    return utf8;
 }
 
 //----------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "core/Catalogue.h"
 #include "platform/Platform.h"
 #include "platform/Ui.h"
 #include "platform/WinText.h"
@@ -40,16 +41,77 @@ constexpr DWORD ABANDON_WAIT_MS = 1500;
 // length, an empty selection there, the replacement of the selection. The
 // pane is a Unicode control, so every name shows as it is; the UTF-8 text
 // is converted as it is handed over.
+
+// A pane at its limit would cut what comes and take nothing after it, so
+// the end of a run would never show: before that, whole lines go from the
+// top, down to three quarters of the limit (a large slice, so that appends
+// stay cheap), and the first line then says so; a text longer than that
+// loses its own first lines. The limit is the control's own
+// (EM_GETLIMITTEXT), so a test may lower it. Where the text to show is
+// `text`, `units` long (null: it could not be had whole); what of it
+// goes in.
+static const wchar_t* MakeRoom(HWND log, const wchar_t* text, size_t units)
+{
+    size_t limit = (size_t)SendMessageW(log, EM_GETLIMITTEXT, 0, 0);
+    size_t length = (size_t)SendMessageW(log, WM_GETTEXTLENGTH, 0, 0);
+    if (length + units <= limit) {
+        return text;
+    }
+    wchar_t* note = WinWidenLossy(Msg(MSG_LOG_TRIMMED));
+    size_t budget = limit / 4 * 3 - (note ? wcslen(note) : 0);
+    size_t cut = length;  // all of the pane, unless some of it may stay
+    if (units <= budget) {
+        // The cut moves on to the start of the next line.
+        cut = length - (budget - units);
+        LRESULT line = SendMessageW(log, EM_LINEFROMCHAR, (WPARAM)cut, 0);
+        LRESULT start = SendMessageW(log, EM_LINEINDEX, (WPARAM)line, 0);
+        if (start >= 0 && (size_t)start < cut) {
+            start = SendMessageW(log, EM_LINEINDEX, (WPARAM)(line + 1), 0);
+        }
+        cut = start < 0 ? length : (size_t)start;
+    } else if (text != nullptr) {
+        const wchar_t* from = text + units - budget;
+        const wchar_t* next = wcschr(from, L'\n');
+        text = next && next[1] ? next + 1 : from;
+    }
+    SendMessageW(log, EM_SETSEL, 0, (LPARAM)cut);
+    SendMessageW(log, EM_REPLACESEL, FALSE, (LPARAM)(note ? note : L""));
+    WinFree(note);
+    return text;
+}
+
+// A text is never dropped: converted in one block where one can be had,
+// else piece by piece through a buffer of its own; a byte that is not
+// UTF-8 shows as U+FFFD.
 static void AppendToPane(const char* text)
 {
-    wchar_t* wide = WinWiden(text);
-    if (wide == nullptr) {
-        return;  // not UTF-8, or no memory: nothing sound to show
+    HWND log = GetDlgItem(MainDialog(), IDC_LOG);
+    wchar_t* wide = WinWidenLossy(text);
+    int units = wide ? (int)wcslen(wide) : MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0) - 1;
+    if (units <= 0) {
+        WinFree(wide);
+        return;
     }
-    LRESULT length = SendDlgItemMessageW(MainDialog(), IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
-    SendDlgItemMessageW(MainDialog(), IDC_LOG, EM_SETSEL, (WPARAM)length, (LPARAM)length);
-    SendDlgItemMessageW(MainDialog(), IDC_LOG, EM_REPLACESEL, TRUE, (LPARAM)wide);
-    WinFree(wide);
+    const wchar_t* shown = MakeRoom(log, wide, (size_t)units);
+    LRESULT length = SendMessageW(log, WM_GETTEXTLENGTH, 0, 0);
+    SendMessageW(log, EM_SETSEL, (WPARAM)length, (LPARAM)length);
+    if (wide != nullptr) {
+        SendMessageW(log, EM_REPLACESEL, TRUE, (LPARAM)shown);
+        WinFree(wide);
+        return;
+    }
+    wchar_t piece[1025];
+    for (size_t left = strlen(text); left > 0;) {
+        size_t bytes = left < 1024 ? left : 1024;
+        while (bytes < left && bytes > 1 && (text[bytes] & 0xC0) == 0x80) {
+            bytes--;  // a character is not cut in two
+        }
+        int got = MultiByteToWideChar(CP_UTF8, 0, text, (int)bytes, piece, 1024);
+        piece[got > 0 ? got : 0] = L'\0';
+        SendMessageW(log, EM_REPLACESEL, TRUE, (LPARAM)piece);
+        text += bytes;
+        left -= bytes;
+    }
 }
 
 // ShowLogFromLeft - puts the caret at the start of the pane's last line, so

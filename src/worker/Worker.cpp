@@ -1,7 +1,6 @@
 // Worker.cpp - the drop pass and the run.
 #include "worker/Worker.h"
 
-#include <cstring>
 
 #include "core/Catalogue.h"
 #include "core/Convert.h"
@@ -113,8 +112,7 @@ void WorkerDropPass(void* dialog)
         // Each item is kept whole, however long: a path cut short could
         // name another folder.
         g_items[i] = DropItemPath(drop, (uint32_t)i);
-        size_t length = g_items[i] ? strlen(g_items[i]) : 0;
-        if (length < 4) {  // a drive root such as C:\ (or a failed copy)
+        if (g_items[i] != nullptr && PlatIsRootFolder(g_items[i])) {
             g_itemCount = 0;
             ClearLog(dialog);
             ShowOwned(dialog, MSG_ROOT_FOLDER, MSG_ERROR_CAPTION);
@@ -122,7 +120,9 @@ void WorkerDropPass(void* dialog)
             break;
         }
         stored = i + 1;
-        int result = WalkPath(g_items[i], ListStep);
+        // An item that cannot be had whole, or is not an item at all (a
+        // device, a stream), fails as a folder that cannot be listed.
+        int result = g_items[i] ? WalkPath(g_items[i], ListStep) : WALK_INVALID;
         if (result == WALK_INVALID) {
             g_itemCount = 0;
             ShowOwned(dialog, MSG_INVALID_ITEMS, MSG_ERROR_CAPTION);

@@ -167,6 +167,8 @@ int main(int argc, char** argv)
                            (DWORD)GetWindowLongA(s_dialog, GWL_EXSTYLE));
         SetWindowPos(s_dialog, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    } else if (strcmp(command, "limit") == 0 && argc == 3) {  // the log pane's, in characters
+        SendDlgItemMessageA(s_dialog, 1001, EM_SETLIMITTEXT, (WPARAM)atoi(argv[2]), 0);
     } else if (strcmp(command, "maximise") == 0) {
         PostMessageA(s_dialog, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
     } else if (strcmp(command, "end-session") == 0) {

@@ -46,14 +46,18 @@ def all_files(root):
 
 
 def wine_env(extra):
+    """The prefix's user folders lead into its own HOME, so that nothing a
+    test drops (a drive's root, were it not refused) reaches this machine's."""
     return dict(os.environ, WINEPREFIX=WINE["prefix"], WINEDEBUG=os.environ.get("E2E_WINEDEBUG", "-all"),
-                DISPLAY=WINE["display"], WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8", **extra)
+                DISPLAY=WINE["display"], WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8",
+                HOME=WINE["prefix"] + "/home", **extra)
 
 
 def setUpModule():
     n = next(n for n in range(90, 140) if not os.path.exists("/tmp/.X11-unix/X%d" % n)
              and not os.path.exists("/tmp/.X%d-lock" % n))
     WINE["display"], WINE["prefix"] = ":%d" % n, tempfile.mkdtemp(prefix="marlovex-wine-")
+    os.makedirs(WINE["prefix"] + "/home")
     WINE["xvfb"] = subprocess.Popen(["Xvfb", WINE["display"], "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n), 5, "Xvfb")
@@ -211,6 +215,19 @@ def ended_at_a_commit_boundary(test, app, slow=False):
     test.assertIn("ALLAPP", test.settings())
 
 
+TRIMMED = b"(Earlier lines were removed to make room.)\r\n"
+
+
+def trimmed(ending):
+    """The pane, its limit lowered to 4,000 characters, begins with the note
+    that earlier lines went, and ends with `ending`."""
+    def check(test, app):
+        log = app.log()
+        test.assertEqual((log[:len(TRIMMED)], len(log.decode()) <= 4000), (TRIMMED, True))
+        test.assertTrue(log.endswith(ending), log[-200:])
+    return check
+
+
 def second_copy_exits(test, app):
     second = subprocess.run(["wine", ARGS.exe], cwd=test.cwd, env=wine_env(EN), timeout=30,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -280,6 +297,9 @@ SCENARIOS = {
     "closed while a file's flush is held up for 25 s": (MANY, (
         ("start", EN, None, SLOW), ("drop", "many"), READY, ("click", 1002), ("check", temporary_file_made),
         ("driver", "close"), ("check", lambda test, app: ended_at_a_commit_boundary(test, app, slow=True)))),
+    "the pane past its limit keeps the newest lines": (MANY, (
+        START, ("driver", "limit", 4000), ("drop", "many"), READY, ("check", trimmed(b"\\0299.jpg\r\n"))) + RUN + (
+        ("check", trimmed(b" byte data was removed.\r\n")),)),
     "every name and length, English": (NAMES_TREE, (START,) + NAMES_RUN(RUN)),
     "every name and length, Japanese (code page 932)": (NAMES_TREE, (("start", JA), ("log", None), ("state", JA_TEXT))
                                                         + NAMES_RUN(RUN_JA, ("screenshot", "marlovex-ja.png"))),
@@ -383,6 +403,32 @@ class WineTest(unittest.TestCase):
         except AssertionError:
             self.assertEqual(seen(), expected)
 
+    def test_pane_past_its_real_limit(self):
+        """A drop of about 24,000 photos with nothing to remove and paths of
+        about 730 characters passes the pane's limit of 33,554,432
+        characters during the run: the end of the run shows, and the pane
+        begins with the note that earlier lines went."""
+        shutil.rmtree(self.root)
+        deep = "/".join("%s %d" % ("d" * 220, i) for i in range(3))
+        photo = SOI + JFIF + b"\xFF\xD9"
+        for folder in range(60):
+            for i in range(400):
+                write("%s/big/%s/%02d/%s %03d.jpg" % (self.root, deep, folder, "p" * 60, i), photo)
+        os.makedirs(self.cwd)
+        app = App(self.cwd)
+        try:
+            self.assertTrue(xdnd.drop(WINE["display"], "marlovex", [self.root + "/big"]))
+            self.check_state(app, {"buttons": {1002: 1, 1003: 0}}, 600)
+            driver("click", 1002)
+            self.check_state(app, {"buttons": {1003: 1}}, 60)  # the run has begun
+            self.check_state(app, {"buttons": {1002: 1, 1003: 0}}, 600)
+            log = app.log()
+            self.assertEqual(log[:len(TRIMMED)], TRIMMED)
+            self.assertTrue(log.endswith(b"No file has been converted.\r\n"), log[-300:])
+            self.assertLessEqual(len(log.decode()), 33554432)
+        finally:
+            app.close()
+
     def test_windows_platform_rows(self):
         """The boundary conversions, the commit's rows and a kill at every
         step of each way a commit goes (WinPlatformTest.cpp)."""
@@ -434,6 +480,30 @@ class BatchExeTest(unittest.TestCase):
                                                               b"No XMP: " + windows_path(photo)])
         self.assertEqual((read(photo) == BIG_CLEANED, os.path.samefile(photo, other), os.listdir(self.root + "/big")),
                          (True, True, ["photo.jpg"]))
+
+    def test_names_kept_and_roots_refused(self):
+        """Arguments reach the system as given: a folder named with a dot or
+        a space at its end, or a device's name, is that folder and no other;
+        a long form that is not full is refused, and so is every form of a
+        drive's root."""
+        t = self.root + "/t"
+        names = ["trip./a.jpg", "trip/b.jpg", "sp /c.jpg", "sp/d.jpg", "aux/e.jpg"]
+        w = windows_path(t).decode()
+        root_box = b"Error: Don't drop the root folder of the drive\r\n"
+        rows = [([w + "\\trip."], 0, b"", ["trip./a.jpg"]),
+                ([w.replace("\\", "/") + "/sp "], 0, b"", ["sp /c.jpg"]),
+                ([w + "\\aux"], 0, b"", ["aux/e.jpg"]),
+                (["\\\\?\\C:photos"], 1, b"Error: Found invalid files/folders\r\n", []),
+                (["\\\\.\\C:\\"], 1, root_box, []),
+                (["//?/C:/"], 1, root_box, [])]
+        for args, code, err, cleaned in rows:
+            with self.subTest(args=args):
+                for name in names:
+                    write(t + "/" + name, PHOTO)
+                result = subprocess.run(self.batch(t)[:2] + args, env=wine_env(EN), capture_output=True,
+                                        timeout=120)
+                self.assertEqual((result.returncode, result.stderr), (code, err))
+                self.assertEqual([n for n in names if read(t + "/" + n) == CLEANED], cleaned)
 
     def test_case_twin_and_link(self):
         """A photo with a case twin beside it, which makes ReplaceFileW fail
