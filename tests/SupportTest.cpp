@@ -7,6 +7,7 @@
 
 #include "TestKit.h"
 #include "core/Catalogue.h"
+#include "core/Log.h"
 #include "platform/Platform.h"
 #include "shell/SettingsValue.h"
 #include "support/Track.h"

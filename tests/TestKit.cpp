@@ -14,9 +14,11 @@
 #include <sstream>
 
 #include "core/Catalogue.h"
+#include "core/Log.h"
+#include "core/Ui.h"
 #include "platform/Platform.h"
-#include "platform/Ui.h"
 #include "support/Track.h"
+#include "worker/WorkerUi.h"
 
 namespace fs = std::filesystem;
 
@@ -191,15 +193,15 @@ void UiClearLog(void*)
     s_timeline += "<clear>";
 }
 
-void UiEnableControl(void*, int id, int enable)
+void UiEnableButton(void*, int button, int enable)
 {
-    s_timeline += std::string(id == IDC_START ? "<START " : "<STOP ") + (enable ? "1>" : "0>");
+    s_timeline += std::string(button == WORKER_START ? "<START " : "<STOP ") + (enable ? "1>" : "0>");
     s_heldBack += LogPendingLength();
 }
 
-int UiIsChecked(void*, int id)
+int UiAllAppChecked(void*)
 {
-    return id == IDC_ALLAPP && s_checked;
+    return s_checked;
 }
 
 void UiMessageBox(void* owner, const char* text, const char* caption)

@@ -17,7 +17,7 @@
 #include "core/Convert.h"
 #include "core/Walk.h"
 #include "platform/Platform.h"
-#include "platform/Ui.h"
+#include "core/Ui.h"
 #include "platform/WinText.h"
 #include "support/Track.h"
 

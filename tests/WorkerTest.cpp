@@ -8,6 +8,7 @@
 
 #include "TestKit.h"
 #include "core/Catalogue.h"
+#include "core/Log.h"
 #include "worker/Worker.h"
 
 static int s_dialogToken;

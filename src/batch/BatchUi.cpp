@@ -13,8 +13,9 @@
 #include "platform/WinText.h"
 #endif
 
-#include "platform/Ui.h"
+#include "core/Ui.h"
 #include "support/Track.h"
+#include "worker/WorkerUi.h"
 
 static int s_dialog;           // its address is the dialog token
 static int s_allApp;
@@ -144,16 +145,16 @@ void UiClearLog(void*)
     s_held.clear();
 }
 
-void UiEnableControl(void*, int id, int enable)
+void UiEnableButton(void*, int button, int enable)
 {
-    if (id == IDC_START) {
+    if (button == WORKER_START) {
         s_startEnabled = enable;
     }
 }
 
-int UiIsChecked(void*, int id)
+int UiAllAppChecked(void*)
 {
-    return id == IDC_ALLAPP && s_allApp;
+    return s_allApp;
 }
 
 // "CAPTION: TEXT" on one line; the text's own closing line break is dropped.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/Catalogue.h"
+#include "core/Log.h"
 #include "core/Strip.h"
 #include "support/Track.h"
 

@@ -1,19 +1,20 @@
 // Dialog.cpp - the main dialog: layout, drops, START/STOP, the closing
-// sequence, and the interface services the worker calls (platform/Ui.h),
-// each carried out by the interface thread.
+// sequence, and the interface services the core and the worker call
+// (core/Ui.h, worker/WorkerUi.h), each carried out by the interface thread.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstring>
 
 #include "core/Catalogue.h"
+#include "core/Ui.h"
 #include "platform/Platform.h"
-#include "platform/Ui.h"
 #include "platform/WinText.h"
 #include "resource.h"
 #include "shell/Shell.h"
 #include "support/Track.h"
 #include "worker/Worker.h"
+#include "worker/WorkerUi.h"
 
 // Requests from the worker, carried out by the interface thread. The log
 // text is posted, so that the worker goes on while the edit control works;
@@ -358,19 +359,20 @@ void UiClearLog(void* dialog)
     }
 }
 
-void UiEnableControl(void* dialog, int id, int enable)
+void UiEnableButton(void* dialog, int button, int enable)
 {
     if (!g_closing.load()) {
-        SendMessageW((HWND)dialog, WM_ENABLE_CONTROL, (WPARAM)id, (LPARAM)enable);
+        SendMessageW((HWND)dialog, WM_ENABLE_CONTROL, (WPARAM)(button == WORKER_START ? IDC_START : IDC_STOP),
+                     (LPARAM)enable);
     }
 }
 
-int UiIsChecked(void* dialog, int id)
+int UiAllAppChecked(void* dialog)
 {
     if (g_closing.load()) {
         return 0;
     }
-    return SendDlgItemMessageW((HWND)dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    return SendDlgItemMessageW((HWND)dialog, IDC_ALLAPP, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 // The log text posted before the box is in the pane before the box appears.

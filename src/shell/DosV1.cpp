@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "core/Catalogue.h"
-#include "platform/Ui.h"
+#include "core/Log.h"
 #include "resource.h"
 #include "shell/Shell.h"
 #include "worker/Worker.h"

@@ -2,8 +2,8 @@
 // headers" check box, kept in a profile file between runs.
 #include <windows.h>
 
-#include "platform/Ui.h"
 #include "platform/WinText.h"
+#include "resource.h"
 #include "shell/SettingsValue.h"
 #include "shell/Shell.h"
 

@@ -4,7 +4,16 @@
 
 #include <windows.h>
 
-#include "worker/RunState.h"  // g_mainDialog, g_closing
+#include <atomic>
+
+// The close sequence has begun. Written by the interface thread (1). Read by
+// the interface services on the worker thread, which then do nothing rather
+// than wait for windows that are going away.
+extern std::atomic<int> g_closing;
+// The main dialog's window handle. Written by the interface thread when the
+// dialog is created and (null) when it is destroyed. Read by the interface
+// services on the worker thread.
+extern std::atomic<void*> g_mainDialog;
 
 extern HINSTANCE g_instance;
 extern HWND g_hiddenWindow;

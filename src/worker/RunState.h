@@ -32,15 +32,3 @@ extern std::atomic<int> g_itemCount;
 // The program is closing. Written by the close sequence (1). Read by the
 // worker, which then starts nothing new and leaves WorkerMain.
 extern std::atomic<int> g_workerQuit;
-
-// The window's own two (defined in src/shell; the console front end has
-// neither):
-//
-// The close sequence has begun. Written by the interface thread (1). Read by
-// the interface services on the worker thread, which then do nothing rather
-// than wait for windows that are going away.
-extern std::atomic<int> g_closing;
-// The main dialog's window handle. Written by the interface thread when the
-// dialog is created and (null) when it is destroyed. Read by the interface
-// services on the worker thread.
-extern std::atomic<void*> g_mainDialog;

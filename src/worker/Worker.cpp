@@ -4,9 +4,11 @@
 
 #include "core/Catalogue.h"
 #include "core/Convert.h"
+#include "core/Log.h"
 #include "core/Walk.h"
-#include "platform/Ui.h"
+#include "platform/Platform.h"
 #include "support/Track.h"
+#include "worker/WorkerUi.h"
 
 char* g_items[DROP_SLOT_COUNT];
 std::atomic<void*> g_pendingDrop{nullptr};
@@ -35,14 +37,14 @@ static void ShowOwned(void* dialog, int text, int caption)
 
 // A button changes only after the log text that precedes the change has
 // reached the pane.
-static void SetButton(void* dialog, int id, int enable)
+static void SetButton(void* dialog, int button, int enable)
 {
-    int* shown = id == IDC_START ? &s_startShown : &s_stopShown;
+    int* shown = button == WORKER_START ? &s_startShown : &s_stopShown;
     if (*shown == enable) {
         return;
     }
     FlushLog();
-    UiEnableControl(dialog, id, enable);
+    UiEnableButton(dialog, button, enable);
     *shown = enable;
 }
 
@@ -95,8 +97,8 @@ static void ClearItems()
 void WorkerDropPass(void* dialog)
 {
     int failed = 0;
-    SetButton(dialog, IDC_START, 0);
-    SetButton(dialog, IDC_STOP, 1);
+    SetButton(dialog, WORKER_START, 0);
+    SetButton(dialog, WORKER_STOP, 1);
     ClearItems();
     ClearLog(dialog);
 
@@ -143,9 +145,9 @@ void WorkerDropPass(void* dialog)
     g_pendingDrop = nullptr;
     g_cancel = 0;
     if (!failed) {
-        SetButton(dialog, IDC_START, 1);
+        SetButton(dialog, WORKER_START, 1);
     }
-    SetButton(dialog, IDC_STOP, 0);
+    SetButton(dialog, WORKER_STOP, 0);
 }
 
 //----------------------------------------------------------------------------
@@ -154,14 +156,14 @@ void WorkerDropPass(void* dialog)
 void WorkerRun(void* dialog)
 {
     s_totalRemoved = 0;
-    s_allApp = UiIsChecked(dialog, IDC_ALLAPP) ? 1 : 0;
-    SetButton(dialog, IDC_START, 0);
-    SetButton(dialog, IDC_STOP, 1);
+    s_allApp = UiAllAppChecked(dialog);
+    SetButton(dialog, WORKER_START, 0);
+    SetButton(dialog, WORKER_STOP, 1);
     AppendStatus(MSG_STARTED, "\r\n");
     s_anyConverted = 0;
     for (int i = 0; i < g_itemCount.load() && !g_cancel.load(); i++) {
         int result = WalkPath(g_items[i], ConvertStep);
-        SetButton(dialog, IDC_STOP, 0);
+        SetButton(dialog, WORKER_STOP, 0);
         if (result == WALK_OK) {
             if (s_anyConverted) {
                 AppendStatus(MSG_COMPLETED, "\r\n");
@@ -179,8 +181,8 @@ void WorkerRun(void* dialog)
     }
     FlushLog();
     g_startRequested = 0;
-    SetButton(dialog, IDC_START, 1);
-    SetButton(dialog, IDC_STOP, 0);
+    SetButton(dialog, WORKER_START, 1);
+    SetButton(dialog, WORKER_STOP, 0);
 }
 
 // The close sequence sets g_workerQuit: from then on nothing new begins, so

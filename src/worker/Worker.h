@@ -4,10 +4,9 @@
 // The interface thread only raises requests through the shared run state
 // (RunState.h); the worker polls it every 100 ms and carries the requests
 // out one at a time. Every change to the controls, the log and the message
-// boxes goes through the interface services (platform/Ui.h).
+// boxes goes through the interface services (core/Ui.h, worker/WorkerUi.h).
 #pragma once
 
-#include "platform/Platform.h"
 #include "worker/RunState.h"
 
 // The drop list: one path per slot, each a tracked block of its own, of any
