@@ -83,10 +83,10 @@ int PlatIsRootFolder(const char* path)
 // and each entry's directory bit comes from stat (links followed), as
 // Windows reports the bit of a link to a folder. FillRecord: 1 with an
 // entry, 0 at the end, -1 when reading the folder failed.
-static int FillRecord(DIR* folder, PlatFindRecord* record)
+static int FillRecord(DIR* folder, PlatFindRecord* record, int fail)
 {
-    errno = 0;
-    struct dirent* entry = readdir(folder);
+    errno = fail ? EIO : 0;
+    struct dirent* entry = fail ? nullptr : readdir(folder);
     if (entry == nullptr) {
         return errno == 0 ? 0 : -1;
     }
@@ -126,7 +126,7 @@ void* PlatFindFirst(const char* pattern, PlatFindRecord* record)
     if (handle == nullptr) {
         return nullptr;
     }
-    if (FillRecord(handle, record) <= 0) {
+    if (FillRecord(handle, record, 0) <= 0) {
         closedir(handle);
         return nullptr;
     }
@@ -135,7 +135,7 @@ void* PlatFindFirst(const char* pattern, PlatFindRecord* record)
 
 int PlatFindNext(void* find, PlatFindRecord* record)
 {
-    return PlatFaultHit(PLAT_FAULT_FIND_NEXT) ? -1 : FillRecord((DIR*)find, record);
+    return FillRecord((DIR*)find, record, PlatFaultHit(PLAT_FAULT_FIND_NEXT));
 }
 
 void PlatFindClose(void* find)

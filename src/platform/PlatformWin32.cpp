@@ -127,10 +127,13 @@ void* PlatFindFirst(const char* pattern, PlatFindRecord* record)
 int PlatFindNext(void* opaque, PlatFindRecord* record)
 {
     Win32Find* find = (Win32Find*)opaque;
+    BOOL found = FALSE;
     if (PlatFaultHit(PLAT_FAULT_FIND_NEXT)) {
-        return -1;
+        SetLastError(ERROR_NETNAME_DELETED);  // the share went away
+    } else {
+        found = FindNextFileW(find->handle, &find->data);
     }
-    if (!FindNextFileW(find->handle, &find->data)) {
+    if (!found) {
         return GetLastError() == ERROR_NO_MORE_FILES ? 0 : -1;
     }
     return CopyRecord(find, record) ? 1 : -1;
