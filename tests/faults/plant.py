@@ -50,7 +50,8 @@ def main():
         if sh(native + " && cmake --build build/n", scratch) or sh("cd build/n && ctest -j2", scratch):
             sys.exit("the suite does not pass without a fault")
         wine = any(path.endswith(("Win32.cpp", "WinText.cpp")) for path, _, _, _ in faults)
-        rows = "mkdir -p rows && WINEPREFIX=$PWD/prefix wine build/w/marlovex-winplatform-test.exe rows | tail -n 1 | grep -q 'all rows passed'"
+        rows = ("mkdir -p rows && WINEPREFIX=$PWD/prefix wine build/w/marlovex-winplatform-test.exe 'Z:%s\\rows' "
+                "| tail -n 1 | grep -q 'all rows passed'" % scratch.replace("/", "\\"))
         if wine and (sh(windows + " && cmake --build build/w --target marlovex-winplatform-test", scratch) or
                      sh("rm -rf rows; " + rows, scratch)):
             sys.exit("the Windows rows do not pass without a fault")
