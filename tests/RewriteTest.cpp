@@ -216,7 +216,11 @@ TEST_F(RewriteTest, WhatAReplacementKeeps)
                     {"xattr/photo.jpg", INPUT}, {"long/" + longName, INPUT}});
     std::string mode = root + "/mode/photo.jpg", xattr = root + "/xattr/photo.jpg";
     chmod(mode.c_str(), 0640);
-    ASSERT_EQ(chown(mode.c_str(), 65534, 65534), 0);
+    // Another user's photo: only root may make one; the rest runs for any user.
+    bool owned = geteuid() == 0 && chown(mode.c_str(), 65534, 65534) == 0;
+    if (!owned) {
+        printf("not root: the owner step is left out\n");
+    }
     ASSERT_EQ(setxattr(xattr.c_str(), "user.comment", "kept", 4, 0), 0);
     ASSERT_EQ(setxattr(xattr.c_str(), "system.posix_acl_access", ACL.data(), ACL.size(), 0), 0);
     for (const std::string& photo : {mode, root + "/link/photo.jpg", xattr, root + "/long/" + longName}) {
@@ -226,7 +230,7 @@ TEST_F(RewriteTest, WhatAReplacementKeeps)
         EXPECT_EQ(FolderNames(photo.substr(0, photo.rfind('/'))).size(), names);
     }
     EXPECT_EQ(StatOf(mode).st_mode & 07777, 0640u);
-    EXPECT_TRUE(StatOf(mode).st_uid == 65534 && StatOf(mode).st_gid == 65534);
+    EXPECT_TRUE(!owned || (StatOf(mode).st_uid == 65534 && StatOf(mode).st_gid == 65534));
     EXPECT_TRUE(S_ISLNK(StatOf(root + "/link/photo.jpg").st_mode));  // the link stays; its target is rewritten
     EXPECT_EQ(AttributeOf(xattr, "user.comment"), "kept");
     EXPECT_EQ(AttributeOf(xattr, "system.posix_acl_access"), ACL);
@@ -257,6 +261,9 @@ TEST_F(RewriteTest, UnprivilegedUser)
     } cases[] = {{"another user's photo that its group may write", 0777, 0, 0664, 0},
                  {"a folder of mode 733", 0733, 65534, 0644, 0},
                  {"a folder of mode 711", 0711, 65534, 0644, 1}};
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "every row needs folders and photos of another user, which only root can make";
+    }
     chmod(root.c_str(), 0711);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -414,6 +421,7 @@ TEST_F(RewriteTest, KilledAtEveryStep)
                 EXPECT_TRUE(variant == 1 || Named(ReadBytes(Photo())) == "new") << log;
                 EXPECT_EQ(log.find("Repaired after an interruption: ") != std::string::npos, !whole && variant != 1)
                     << log;
+                EXPECT_EQ(log.find("Header Broken: "), std::string::npos) << log;  // read again once repaired
                 for (const std::string& name : Leftovers()) {  // only what it reported as kept
                     EXPECT_NE(log.find(kept + name), std::string::npos) << log;
                     EXPECT_TRUE(variant == 1 || Named(ReadBytes(s_folder + "/" + name)) == "old") << name;

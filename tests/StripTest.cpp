@@ -110,6 +110,8 @@ static std::vector<FileCase> FileCases()
         {"all: the shortest Adobe (L = 7)", 1, SOI + Seg(0xEE, "Adobe") + EXIF + IMAGE, REWRITTEN,
          SOI + Seg(0xEE, "Adobe") + IMAGE, E},
         {"all: 'Adob' with L = 6", 1, SOI + Seg(0xEE, "Adob") + IMAGE, REWRITTEN, SOI + IMAGE, 8},
+        {"all: 'Adob' with L = 6, an 'e' after it", 1, SOI + Seg(0xEE, "Adob") + "e" + IMAGE, REWRITTEN,
+         SOI + "e" + IMAGE, 8},
         {"all: APP14 'Adobx'", 1, SOI + Seg(0xEE, "Adobx\x01") + IMAGE, REWRITTEN, SOI + IMAGE, 10},
         {"all: Adobe payload in APP1", 1, SOI + Seg(0xE1, "Adobe.") + IMAGE, REWRITTEN, SOI + IMAGE, 10},
         {"all: APP14 with L = 2 at the end", 1, SOI + JFIF + Seg(0xEE, ""), OUT_ERROR, "", 0},
@@ -151,7 +153,9 @@ TEST_F(StripTest, Table)
             std::string out;
             EXPECT_EQ(StripSegments((int32_t)c.input.size(), data, c.allApp, Collect, &out),
                       c.outcome == REWRITTEN ? c.removed : c.outcome == OUT_ERROR ? -1 : 0);
-            EXPECT_EQ(out, c.outcome == REWRITTEN ? c.output : out);
+            if (c.outcome != OUT_ERROR) {  // a strip that fails hands over no whole file
+                EXPECT_EQ(out, c.outcome == REWRITTEN ? c.output : c.input);
+            }
         }
         int32_t removed = ConvertFile(path.c_str(), c.allApp);
         EXPECT_EQ(FolderNames(root), std::vector<std::string>{"photo.jpg"});
@@ -160,7 +164,6 @@ TEST_F(StripTest, Table)
         EXPECT_EQ(removed, c.outcome == REWRITTEN ? c.removed : -1);
         if (!c.make || c.make == FailingOpen) {
             EXPECT_EQ(ReadBytes(path), c.outcome == REWRITTEN ? c.output : c.input);
-            EXPECT_EQ((int32_t)(c.input.size() - ReadBytes(path).size()), removed < 0 ? 0 : c.removed);
         }
     }
 }
@@ -205,6 +208,8 @@ TEST_F(StripTest, CandidateTable)
         // "recycle" at positions 4 to 10, as in X:\$Recycle.Bin\...
         {"xy_$Recycle.Bin/S-1-5/$RABC123.jpg", 0}, {"xy_$RECYCLE.BIN/a.jpg", 0}, {"xy_$rEcYcLe.bin/a.jpg", 0},
         {"dd_x/Recycle/a.jpg", 1}, {"ddd_Recycl/a.jpg", 1}, {"recycle/ab/a.jpg", 1},
+        // On Linux the rule matches nothing real: the desktop's Trash is a folder like any other.
+        {".local/share/Trash/files/a.jpg", 1},
         // Attributes: hidden, a folder, missing; read-only is a candidate (its rewrite fails to open).
         {"d/.hidden.jpg", 0}, {"d/folder.jpg/", 0}, {"d/missing.jpg", 0}, {".jpg", 0}, {"d/readonly.jpg", 1},
     };

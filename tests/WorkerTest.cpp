@@ -59,15 +59,17 @@ static int s_seen;
 static FakeDrop s_secondDrop;
 static std::string s_root;
 
+// A row: the tree, what is dropped, what happens on the way, and the
+// timeline the window gets.
 struct WorkerCase {
     const char* name;
     Tree tree;
-    std::vector<std::string> items;  // below the root ("/" as it is); none: every file of the tree
-    Hook hook;
-    int runs;
-    void (*before)(int run);  // before each run
-    int allApp;
-    int listed;  // items the list holds after the drop
+    std::vector<std::string> items = {};  // below the root ("/" as it is); none: every file of the tree
+    Hook hook = {"", 0, nullptr};         // acts on an append
+    int runs = 1;                         // STARTs after the drop
+    void (*before)(int run) = nullptr;    // before each run
+    int allApp = 0;
+    int listed = 0;                       // items the list holds after the drop
     std::string timeline;
 };
 
@@ -90,42 +92,46 @@ TEST_F(WorkerTest, Table)
     forty.resize(42);
     const Tree two = {{"A/x0.jpg", PHOTO}, {"B/x1.jpg", PHOTO}};
     const std::string a = "$R/A/x#.jpg\r\n", b = "$R/B/x#.jpg\r\n";
-    const Hook none = {"", 0, nullptr}, stopAtThird = {"XMP removed: ", 3, [] { g_cancel = 1; }};
+    const Hook stopAtThird = {"XMP removed: ", 3, [] { g_cancel = 1; }};
     const WorkerCase cases[] = {
-        {"two folders and one without photos: running totals", {two[0], two[1], {"C/notes.txt", "x"}},
-         {"A", "B", "C"}, none, 1, nullptr, 0, 3,
-         Drop(a + b) + Ran(Cleaned("A/x#.jpg"), Total(16) + Cleaned("B/x#.jpg") + Total(32) + Total(32))},
-        {"all-APP mode from the check box", {two[0]}, {"A/x0.jpg"}, none, 1, nullptr, 1, 1,
-         Drop(a) + Ran("APP headers removed: $R/A/x#.jpg\r\n34 byte data was removed.\r\n", Total(34))},
-        {"START again: the same list, totals from 0; a STOP while idle is dropped", {two[0]}, {"A"}, none, 3,
-         [](int run) { run == 1 ? WriteBytes(s_root + "/A/x0.jpg", PHOTO) : (void)(g_cancel = 1); }, 0, 1,
-         Drop(a) + Rep(Ran(Cleaned("A/x#.jpg"), Total(16)), 2) +
-             Ran("No XMP: " + a, "No file has been converted.\r\n")},
-        {"a drive root empties the list; START does nothing", {two[0]}, {"A", "/"}, none, 1, nullptr, 0, 0,
-         "<STOP 1><clear><clear><box owned Error: Don't drop the root folder of the drive><released><STOP 0>"},
-        {"an item that cannot be listed", {}, {"missing"}, none, 1, nullptr, 0, 0,
-         "<STOP 1><clear><box owned Error: Found invalid files/folders><released><STOP 0>"},
-        {"listed, then gone by START: the run goes on", two, {"A", "B"}, none, 1,
-         [](int) { rename((s_root + "/A").c_str(), (s_root + "/moved").c_str()); }, 0, 2,
-         Drop(a + b) + Ran("", "Found invalid files/folders.\r\n<box owned Error: Found invalid files/folders>" +
-                                   Cleaned("B/x#.jpg") + Total(16))},
-        {"STOP during the listing of a tree", ten, {"A"}, {"\r\n", 10, [] { g_cancel = 1; }}, 1, nullptr, 0, 0,
-         "<STOP 1><clear>" + Rep("$R/A/d#/x#.jpg\r\n", 10) +
-             "Operation canceled\r\n<box owned Cancel: Operation canceled><released><START 1><STOP 0>"},
-        {"START, then STOP between single files: the stored one runs", {two[0], {"A/x1.jpg", PHOTO}}, {},
-         {"\r\n", 1, [] { g_startRequested = g_cancel = 1; }}, 0, nullptr, 0, 1,
-         Drop(a) + Ran(Cleaned("A/x#.jpg"), Total(16))},
-        {"STOP during a run: the file in hand is finished", forty, {"A", "B"}, stopAtThird, 1, nullptr, 0, 2,
-         Drop(Rep(a, 40) + Rep(b, 2)) + Ran(Cleaned("A/x#.jpg", 3), CANCELED)},
-        {"closing during a run: the file in hand is finished", forty, {"A", "B"},
-         {"XMP removed: ", 3, [] { g_workerQuit = 1; }}, 1, nullptr, 0, 2,
-         Drop(Rep(a, 40) + Rep(b, 2)) + Ran(Cleaned("A/x#.jpg", 3), CANCELED + CANCELED)},
-        {"a drop during a run waits for its end", {two[0], {"A/x1.jpg", PHOTO}, two[1]}, {"A"},
-         {"XMP removed: ", 1, [] { g_pendingDrop = &s_secondDrop; }}, 1, nullptr, 0, 1,
-         Drop(Rep(a, 2)) + Ran(Cleaned("A/x#.jpg", 2), Total(32)) + "<START 0>" + Drop(b)},
-        {"only the first 256 of 257 items", many, {}, none, 0, nullptr, 0, 256, Drop(Rep("$R/x#.jpg\r\n", 256))},
-        {"an item past 300 characters", {{deep + "x0.jpg", PHOTO}}, {deep}, none, 0, nullptr, 0, 1,
-         Drop("$R/" + deep + "x#.jpg\r\n")},
+        {.name = "two folders and one without photos: running totals", .tree = {two[0], two[1], {"C/notes.txt", "x"}},
+         .items = {"A", "B", "C"}, .listed = 3,
+         .timeline = Drop(a + b) + Ran(Cleaned("A/x#.jpg"), Total(16) + Cleaned("B/x#.jpg") + Total(32) + Total(32))},
+        {.name = "all-APP mode from the check box", .tree = {two[0]}, .items = {"A/x0.jpg"}, .allApp = 1, .listed = 1,
+         .timeline = Drop(a) + Ran("APP headers removed: $R/A/x#.jpg\r\n34 byte data was removed.\r\n", Total(34))},
+        {.name = "START again: the same list, totals from 0; a STOP while idle is dropped", .tree = {two[0]},
+         .items = {"A"}, .runs = 3,
+         .before = [](int run) { run == 1 ? WriteBytes(s_root + "/A/x0.jpg", PHOTO) : (void)(g_cancel = 1); },
+         .listed = 1,
+         .timeline = Drop(a) + Rep(Ran(Cleaned("A/x#.jpg"), Total(16)), 2) +
+                     Ran("No XMP: " + a, "No file has been converted.\r\n")},
+        {.name = "a drive root empties the list; START does nothing", .tree = {two[0]}, .items = {"A", "/"},
+         .timeline = "<STOP 1><clear><clear><box owned Error: Don't drop the root folder of the drive><released><STOP 0>"},
+        {.name = "an item that cannot be listed", .tree = {}, .items = {"missing"},
+         .timeline = "<STOP 1><clear><box owned Error: Found invalid files/folders><released><STOP 0>"},
+        {.name = "listed, then gone by START: the run goes on", .tree = two, .items = {"A", "B"},
+         .before = [](int) { rename((s_root + "/A").c_str(), (s_root + "/moved").c_str()); }, .listed = 2,
+         .timeline = Drop(a + b) + Ran("", "Found invalid files/folders.\r\n<box owned Error: Found invalid files/folders>" +
+                                              Cleaned("B/x#.jpg") + Total(16))},
+        {.name = "STOP during the listing of a tree", .tree = ten, .items = {"A"},
+         .hook = {"\r\n", 10, [] { g_cancel = 1; }},
+         .timeline = "<STOP 1><clear>" + Rep("$R/A/d#/x#.jpg\r\n", 10) +
+                     "Operation canceled\r\n<box owned Cancel: Operation canceled><released><START 1><STOP 0>"},
+        {.name = "START, then STOP between single files: the stored one runs", .tree = {two[0], {"A/x1.jpg", PHOTO}},
+         .hook = {"\r\n", 1, [] { g_startRequested = g_cancel = 1; }}, .runs = 0, .listed = 1,
+         .timeline = Drop(a) + Ran(Cleaned("A/x#.jpg"), Total(16))},
+        {.name = "STOP during a run: the file in hand is finished", .tree = forty, .items = {"A", "B"},
+         .hook = stopAtThird, .listed = 2, .timeline = Drop(Rep(a, 40) + Rep(b, 2)) + Ran(Cleaned("A/x#.jpg", 3), CANCELED)},
+        {.name = "closing during a run: the file in hand is finished", .tree = forty, .items = {"A", "B"},
+         .hook = {"XMP removed: ", 3, [] { g_workerQuit = 1; }}, .listed = 2,
+         .timeline = Drop(Rep(a, 40) + Rep(b, 2)) + Ran(Cleaned("A/x#.jpg", 3), CANCELED + CANCELED)},
+        {.name = "a drop during a run waits for its end", .tree = {two[0], {"A/x1.jpg", PHOTO}, two[1]},
+         .items = {"A"}, .hook = {"XMP removed: ", 1, [] { g_pendingDrop = &s_secondDrop; }}, .listed = 1,
+         .timeline = Drop(Rep(a, 2)) + Ran(Cleaned("A/x#.jpg", 2), Total(32)) + "<START 0>" + Drop(b)},
+        {.name = "only the first 256 of 257 items", .tree = many, .runs = 0, .listed = 256,
+         .timeline = Drop(Rep("$R/x#.jpg\r\n", 256))},
+        {.name = "an item past 300 characters", .tree = {{deep + "x0.jpg", PHOTO}}, .items = {deep}, .runs = 0,
+         .listed = 1, .timeline = Drop("$R/" + deep + "x#.jpg\r\n")},
     };
     for (const WorkerCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -27,8 +27,17 @@ static int EqualsFolded(const char* text, const char* word, size_t n)
 
 //----------------------------------------------------------------------------
 // IsJpegCandidate - attributes first, then the name's ending, then the
-// recycle-bin test: a drive's recycle bin is "X:\$Recycle.Bin\...", so the
-// word stands at positions 4 to 10; no other position is examined.
+// recycle-bin test (InDriveRecycleBin).
+
+// A drive's recycle bin is "X:\$Recycle.Bin\...", so the word stands at
+// positions 4 to 10 of the path; no other position is examined. On Linux
+// the rule matches nothing real: the desktop's Trash is a folder like any
+// other, and its photos are candidates.
+static int InDriveRecycleBin(const char* path, size_t length)
+{
+    return length > 10 && EqualsFolded(path + 4, "recycle", 7);
+}
+
 int IsJpegCandidate(const char* path)
 {
     if (PlatGetFileAttributes(path) & JPEG_REJECT_ATTRIBUTES) {
@@ -43,10 +52,7 @@ int IsJpegCandidate(const char* path)
     if (!jpg && !jpeg) {
         return 0;
     }
-    if (n <= 10) {
-        return 1;
-    }
-    return !EqualsFolded(path + 4, "recycle", 7);
+    return !InDriveRecycleBin(path, n);
 }
 
 void ListCandidate(const char* path)
