@@ -5,7 +5,10 @@ ASan/UBSan) for the portable code, the Windows platform rows under Wine for
 the Windows-only code. Prints each fault as killed or survived, and the
 counts. The checkout itself is never touched.
 
-usage: plant.py [--only TEXT] [--list]
+usage: plant.py [--only TEXT] [--list] [--tests REVISION]
+
+--tests runs the tests as they were at REVISION (the faults stay
+these), to compare what two versions of the tests catch.
 """
 import argparse
 import os
@@ -29,6 +32,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--only", default="")
     parser.add_argument("--list", action="store_true")
+    parser.add_argument("--tests")
     args = parser.parse_args()
     faults = [f for f in FAULTS if args.only in f[3]]
     scratch = tempfile.mkdtemp(prefix="marlovex-faults-")
@@ -37,6 +41,12 @@ def main():
         for name in files:
             os.makedirs(os.path.dirname(os.path.join(scratch, name)) or scratch, exist_ok=True)
             shutil.copy2(os.path.join(TOP, name), os.path.join(scratch, name))
+        if args.tests:
+            for name in files:
+                if name.startswith("tests/") and not name.startswith("tests/faults/"):
+                    os.unlink(os.path.join(scratch, name))
+            archive = subprocess.run(["git", "archive", args.tests, "tests"], cwd=TOP, capture_output=True, check=True)
+            subprocess.run(["tar", "-x", "--exclude=tests/faults"], cwd=scratch, input=archive.stdout, check=True)
         for path, find, plant, what in faults:  # each applies to exactly one place
             count = open(os.path.join(scratch, path)).read().count(find)
             if count != 1:
