@@ -1,5 +1,5 @@
 // The support layer, the message catalogue and the log, the whole-file
-// load and the settings value: reports, tracked blocks, batches, languages.
+// load: reports, tracked blocks, batches, languages.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,7 +9,6 @@
 #include "core/Catalogue.h"
 #include "core/Log.h"
 #include "platform/Platform.h"
-#include "shell/SettingsValue.h"
 #include "support/Track.h"
 
 TEST(Track, ReportsAndTheTable)
@@ -181,20 +180,5 @@ TEST_F(SupportTest, LogBatchesClearsAndBoxes)
         AppendLog("b");
         FlushLog();
         EXPECT_EQ(FakeLog(), "a" + text + text.substr(0, 65534) + "b") << size;
-    }
-}
-
-TEST(SettingToLong, Table)
-{
-    const struct {
-        const char* text;
-        int32_t expected;
-    } cases[] = {{"0", 0},     {"600", 600},  {"  42", 42}, {"\t\r\n 9", 9}, {"-7", -7},    {"+5", 5},
-                 {"007", 7},   {"12abc", 12}, {"1 2", 1},   {"abc", 0},     {"", 0},       {"-", 0},
-                 {"- 5", 0},   {"2147483647", INT32_MAX},   {"2147483648", INT32_MAX},     {"-2147483648", INT32_MIN},
-                 {"999999999999999", INT32_MAX},            {"-2147483649", INT32_MIN},
-                 {"-99999999999999999999999999", INT32_MIN}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(SettingToLong(c.text), c.expected) << '"' << c.text << '"';
     }
 }

@@ -11,6 +11,7 @@
 #include "platform/Platform.h"
 #include "platform/WinText.h"
 #include "resource.h"
+#include "shell/Layout.h"
 #include "shell/Shell.h"
 #include "support/Track.h"
 #include "worker/Worker.h"
@@ -144,31 +145,86 @@ static void DrainLog(int discard)
 }
 
 //----------------------------------------------------------------------------
-// OnSize - fixed places in pixels; the log takes the rest of the client
-// area. Controls that do not exist yet are skipped.
+// Layout, at the window's DPI: GetDpiForWindow where the system has it
+// (Windows 10 1607 and later, Wine), the screen's otherwise; both looked up
+// or asked at run time, so that the program still starts on Windows 7.
+
+typedef UINT(WINAPI* DpiForWindowFunction)(HWND);
+typedef BOOL(WINAPI* DialogDpiBehaviourFunction)(HWND, int, int);
+
+static FARPROC User32Function(const char* name)
+{
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    return user32 != nullptr ? GetProcAddress(user32, name) : nullptr;
+}
+
+int WindowDpi(HWND window)
+{
+    DpiForWindowFunction dpiForWindow = (DpiForWindowFunction)(void*)User32Function("GetDpiForWindow");
+    UINT dpi = dpiForWindow != nullptr ? dpiForWindow(window) : 0;
+    if (dpi == 0) {
+        HDC screen = GetDC(nullptr);
+        dpi = screen != nullptr ? (UINT)GetDeviceCaps(screen, LOGPIXELSX) : 0;
+        if (screen != nullptr) {
+            ReleaseDC(nullptr, screen);
+        }
+    }
+    return dpi > 0 ? (int)dpi : LAYOUT_BASE_DPI;
+}
+
+// While the settings are applied, a DPI change that the saved rectangle
+// brings (it lies on a screen of another DPI) is not followed: the saved
+// rectangle wins, else the window would grow at every start.
+static int s_applyingSettings;
+
+// OnSize - the controls at their places for the client size and the DPI;
+// the log takes the rest. Controls that do not exist yet are skipped.
 static void OnSize(HWND dialog, int width, int height)
 {
-    struct Place {
-        int id, x, y, w, h;
-    };
-    const Place places[] = {
-        {IDC_START, 10, 5, 50, 20},
-        {IDC_STOP, 70, 5, 50, 20},
-        {IDC_ALLAPP, 130, 5, 185, 20},
-        {IDC_LOG, 10, 30, width - 20, height - 35},
-    };
-    for (const Place& place : places) {
-        HWND control = GetDlgItem(dialog, place.id);
+    static const int ids[LAYOUT_COUNT] = {IDC_START, IDC_STOP, IDC_ALLAPP, IDC_LOG};
+    LayoutPlace places[LAYOUT_COUNT];
+    LayOutDialog(width, height, WindowDpi(dialog), places);
+    for (int i = 0; i < LAYOUT_COUNT; i++) {
+        HWND control = GetDlgItem(dialog, ids[i]);
         if (control != nullptr) {
-            MoveWindow(control, place.x, place.y, place.w, place.h, TRUE);
+            MoveWindow(control, places[i].x, places[i].y, places[i].width, places[i].height, TRUE);
         }
+    }
+}
+
+// OnDpiChanged - the window moves to the rectangle the system suggests for
+// the new DPI (unless the settings are being applied) and is laid out
+// again. The fonts of the dialog and its controls are the dialog manager's:
+// under per-monitor awareness version 2 it sends each its font for the new
+// DPI, after this procedure has answered (FALSE: not handled).
+static void OnDpiChanged(HWND dialog, const RECT* suggested)
+{
+    if (!s_applyingSettings && suggested != nullptr) {
+        SetWindowPos(dialog, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    RECT client;
+    if (GetClientRect(dialog, &client)) {
+        OnSize(dialog, client.right, client.bottom);
     }
 }
 
 static void OnInitDialog(HWND dialog)
 {
+    // The dialog manager would resize the dialog and move its controls by
+    // the template on a DPI change; this dialog's size is the user's and
+    // its layout its own (OnDpiChanged), so only the fonts are left to it.
+    // The call exists from Windows 10 1703 on, where version 2 begins.
+    static const int DDC_DISABLE_RESIZE_AND_RELAYOUT = 0x0002 | 0x0004;
+    DialogDpiBehaviourFunction dialogDpiBehaviour =
+        (DialogDpiBehaviourFunction)(void*)User32Function("SetDialogDpiChangeBehavior");
+    if (dialogDpiBehaviour != nullptr) {
+        dialogDpiBehaviour(dialog, DDC_DISABLE_RESIZE_AND_RELAYOUT, DDC_DISABLE_RESIZE_AND_RELAYOUT);
+    }
     DragAcceptFiles(dialog, TRUE);
+    s_applyingSettings = 1;
     LoadSettings(dialog, SETTINGS_FILE, SETTINGS_SECTION);
+    s_applyingSettings = 0;
     HICON icon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_MAIN));
     SendMessageW(dialog, WM_SETICON, ICON_BIG, (LPARAM)icon);
     SendMessageW(dialog, WM_SETICON, ICON_SMALL, (LPARAM)icon);
@@ -282,6 +338,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         return TRUE;
     case WM_SIZE:
         OnSize(dialog, (short)LOWORD(lParam), (short)HIWORD(lParam));
+        return FALSE;
+    case WM_DPICHANGED:
+        OnDpiChanged(dialog, (const RECT*)lParam);
         return FALSE;
     case WM_COMMAND:
         return OnCommand(dialog, LOWORD(wParam));

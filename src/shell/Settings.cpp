@@ -4,6 +4,7 @@
 
 #include "platform/WinText.h"
 #include "resource.h"
+#include "shell/Layout.h"
 #include "shell/SettingsValue.h"
 #include "shell/Shell.h"
 
@@ -22,16 +23,22 @@ static LONG ReadSetting(const wchar_t* fileName, const wchar_t* section, const w
 //----------------------------------------------------------------------------
 // LoadSettings - applies the stored rectangle as the dialog's normal
 // (restored) rectangle, leaving it hidden for its first showing, and sets
-// the check box from ALLAPP (checked only for exactly 1).
+// the check box from ALLAPP (checked only for exactly 1). The rectangle is
+// in the screen's own pixels; without one it is (0, 0)-(600, 400) scaled by
+// the dialog's DPI over 96.
 void LoadSettings(HWND dialog, const wchar_t* fileName, const wchar_t* section)
 {
+    int dpi = WindowDpi(dialog);
+    wchar_t right[16], bottom[16];
+    wsprintfW(right, L"%d", ScaleToDpi(LAYOUT_DEFAULT_RIGHT, dpi));
+    wsprintfW(bottom, L"%d", ScaleToDpi(LAYOUT_DEFAULT_BOTTOM, dpi));
     WINDOWPLACEMENT placement;
     ZeroMemory(&placement, sizeof(placement));
     placement.length = sizeof(placement);
     placement.rcNormalPosition.top = ReadSetting(fileName, section, L"TOP", L"0");
     placement.rcNormalPosition.left = ReadSetting(fileName, section, L"LEFT", L"0");
-    placement.rcNormalPosition.right = ReadSetting(fileName, section, L"RIGHT", L"600");
-    placement.rcNormalPosition.bottom = ReadSetting(fileName, section, L"BOTTOM", L"400");
+    placement.rcNormalPosition.right = ReadSetting(fileName, section, L"RIGHT", right);
+    placement.rcNormalPosition.bottom = ReadSetting(fileName, section, L"BOTTOM", bottom);
     placement.showCmd = SW_HIDE;
     SetWindowPlacement(dialog, &placement);
 

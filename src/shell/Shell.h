@@ -34,6 +34,9 @@ inline HWND MainDialog()
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL OnCommand(HWND dialog, int command);
 void ShowLogFromLeft(HWND dialog);
+// WindowDpi - the DPI `window` is drawn at: its monitor's under per-monitor
+// awareness, the screen's otherwise.
+int WindowDpi(HWND window);
 
 // Settings (Settings.cpp): the dialog's normal rectangle and the check box.
 void LoadSettings(HWND dialog, const wchar_t* fileName, const wchar_t* section);

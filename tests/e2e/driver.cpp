@@ -59,6 +59,20 @@ static void Find(bool boxes)
     EnumWindows(FindWindows, boxes);
 }
 
+// The width of `window`'s text in its own font, in pixels.
+static int TextWidth(HWND window)
+{
+    wchar_t text[256];
+    int length = GetWindowTextW(window, text, 256);
+    HDC dc = GetDC(window);
+    HGDIOBJ old = SelectObject(dc, (HGDIOBJ)SendMessageW(window, WM_GETFONT, 0, 0));
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, length, &size);
+    SelectObject(dc, old);
+    ReleaseDC(window, dc);
+    return (int)size.cx;
+}
+
 static void PrintText(HWND window)
 {
     int length = GetWindowTextLengthA(window);
@@ -91,7 +105,9 @@ static void State()
         printf("\ncontrol %d %ld %ld %ld %ld %d ", id, rect.left, rect.top, rect.right - rect.left,
                rect.bottom - rect.top, IsWindowEnabled(control) ? 1 : 0);
         id == 1001 ? (void)printf("- ") : PrintText(control);
+        printf("%d", TextWidth(control));
     }
+    printf("\ncheckbox %d", GetSystemMetrics(SM_CXMENUCHECK));
     // Where the first visible line of the log starts: below 0 when the pane
     // is scrolled sideways.
     HWND log = GetDlgItem(s_dialog, 1001);
@@ -133,6 +149,7 @@ static int Log(const char* file, bool wide)
 int main(int argc, char** argv)
 {
     const char* command = argc > 1 ? argv[1] : "";
+    SetProcessDPIAware();  // what it reads and sets is in the screen's pixels
     EnumWindows(FindDialog, 0);
     if (s_dialog == nullptr) {
         return 3;

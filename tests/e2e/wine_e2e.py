@@ -91,6 +91,11 @@ def driver(*args, lang=EN):
         return code, out.read().decode("latin-1")
 
 
+def set_dpi(dpi):
+    subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d",
+                    str(dpi), "/f"], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=wine_env(EN))
+
+
 def wait_for(condition, timeout=30.0, what="condition"):
     deadline = time.time() + timeout
     while time.time() < deadline:
@@ -120,6 +125,7 @@ class App:
             if key == "control":
                 state["layout"][int(words[0])] = [int(w) for w in words[1:5]]
                 state["buttons"][int(words[0])], state["text"][int(words[0])] = int(words[5]), text(words[6])
+                state.setdefault("textwidth", {})[int(words[0])] = int(words[7])
             elif key == "box":
                 state["boxes"].append((words[0], text(words[1]), text(words[2])))
             else:
@@ -243,6 +249,27 @@ def temporary_file_made(test, app):
     wait_for(lambda: any("marlovex" in n for n in os.listdir(test.root + "/many")), 30, "a temporary file")
 
 
+def laid_out_at(dpi):
+    """START, STOP and the check box at their places at 96 DPI scaled, each
+    showing its whole text (a button's inside its edges, the check box's
+    after its box), none overlapping another; the log fills the rest."""
+    scale = lambda v: int(v * dpi / 96 + 0.5)
+
+    def check(test, app):
+        state = app.state()
+        places, (width, height) = state["layout"], state["client"]
+        test.assertEqual({i: places[i] for i in LAYOUT}, {i: [scale(v) for v in p] for i, p in LAYOUT.items()})
+        test.assertEqual(places[1001], [scale(10), scale(30), width - 2 * scale(10), height - scale(35)])
+        for i, room in ((1002, 2 * scale(3)), (1003, 2 * scale(3)), (1004, state["checkbox"] + scale(3))):
+            test.assertLessEqual(state["textwidth"][i] + room, places[i][2], state["text"][i])
+        rects = list(places.values())
+        for a in range(len(rects)):
+            for b in range(a):
+                (x1, y1, w1, h1), (x2, y2, w2, h2) = rects[a], rects[b]
+                test.assertFalse(x1 < x2 + w2 and x2 < x1 + w1 and y1 < y2 + h2 and y2 < y1 + h1, (rects[a], rects[b]))
+    return check
+
+
 START, READY = ("start",), ("ready",)
 RUN, RUN_JA = (("click", 1002), ("log", b"Total "), READY), (("click", 1002), ("log", "合計 ".encode()), READY)
 LONG_RUN = (("drop", "many"), READY, ("click", 1002), ("log", b"XMP removed: "))
@@ -272,6 +299,9 @@ SCENARIOS = {
         ("state", {"normal": [30, 40, 530, 380], "window": [30, 40, 530, 380], "checked": 0}), ("click", 1004),
         ("driver", "maximise"), ("state", {"showcmd": 3, "checked": 1}), ("close", "key-ctrl", "Q"),
         ("settings", {"TOP": "40", "LEFT": "30", "RIGHT": "530", "BOTTOM": "380", "ALLAPP": "1"}))),
+    "at 144 DPI: the default rectangle and the places scaled, every text whole": (twins(TREE), (
+        ("dpi", 144), START, ("state", {"window": [0, 0, 900, 600]}), ("check", laid_out_at(144)),
+        ("drop", "photos"), READY) + RUN + (("screenshot", "marlovex-en-144dpi.png"),)),
     "a folder in XMP mode": (twins(TREE), (START, ("drop", "photos"), READY) + RUN + (
         ("check", same_as_batch), ("screenshot", "marlovex-en.png"))),
     "a folder in all-APP mode, as the settings ask": (twins(TREE), (
@@ -338,6 +368,10 @@ class WineTest(unittest.TestCase):
                     if len(args) > 1 and args[1]:
                         write(self.cwd + "/marlovex.ini", args[1])
                     app = App(self.cwd, *(args[:1] or [EN]), *args[2:])
+                elif kind == "dpi":  # read by each program as it starts
+                    set_dpi(args[0])
+                    if args[0] != 96:
+                        self.addCleanup(set_dpi, 96)
                 elif kind == "drop":
                     paths = [p if p == "/" else self.root + "/" + p for p in args]
                     self.assertTrue(xdnd.drop(WINE["display"], "marlovex", paths), "the drop was refused")

@@ -1,0 +1,65 @@
+// The window program's arithmetic, which needs no window: the settings
+// value, the layout at every DPI.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "shell/Layout.h"
+#include "shell/SettingsValue.h"
+
+TEST(SettingToLong, Table)
+{
+    const struct {
+        const char* text;
+        int32_t expected;
+    } cases[] = {{"0", 0},     {"600", 600},  {"  42", 42}, {"\t\r\n 9", 9}, {"-7", -7},    {"+5", 5},
+                 {"007", 7},   {"12abc", 12}, {"1 2", 1},   {"abc", 0},     {"", 0},       {"-", 0},
+                 {"- 5", 0},   {"2147483647", INT32_MAX},   {"2147483648", INT32_MAX},     {"-2147483648", INT32_MIN},
+                 {"999999999999999", INT32_MAX},            {"-2147483649", INT32_MIN},
+                 {"-99999999999999999999999999", INT32_MIN}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(SettingToLong(c.text), c.expected) << '"' << c.text << '"';
+    }
+}
+
+TEST(LayOutDialog, Table)
+{
+    const struct {
+        int width, height, dpi;
+        LayoutPlace places[LAYOUT_COUNT];  // START, STOP, the check box, the log
+    } cases[] = {
+        // A window of 600 x 400 at 96 DPI, and minimised (0 x 0): today's places.
+        {590, 362, 96, {{10, 5, 50, 20}, {70, 5, 50, 20}, {130, 5, 185, 20}, {10, 30, 570, 327}}},
+        {0, 0, 96, {{10, 5, 50, 20}, {70, 5, 50, 20}, {130, 5, 185, 20}, {10, 30, -20, -35}}},
+        {590, 362, 0, {{10, 5, 50, 20}, {70, 5, 50, 20}, {130, 5, 185, 20}, {10, 30, 570, 327}}},
+        // 125 %: halves go up (12.5, 62.5, 87.5, 162.5, 37.5).
+        {740, 450, 120, {{13, 6, 63, 25}, {88, 6, 63, 25}, {163, 6, 231, 25}, {13, 38, 714, 406}}},
+        {890, 562, 144, {{15, 8, 75, 30}, {105, 8, 75, 30}, {195, 8, 278, 30}, {15, 45, 860, 509}}},
+        {1180, 724, 192, {{20, 10, 100, 40}, {140, 10, 100, 40}, {260, 10, 370, 40}, {20, 60, 1140, 654}}},
+    };
+    for (const auto& c : cases) {
+        LayoutPlace places[LAYOUT_COUNT];
+        LayOutDialog(c.width, c.height, c.dpi, places);
+        for (int i = 0; i < LAYOUT_COUNT; i++) {
+            const LayoutPlace& p = places[i];
+            const LayoutPlace& e = c.places[i];
+            EXPECT_EQ((std::vector<int>{p.x, p.y, p.width, p.height}), (std::vector<int>{e.x, e.y, e.width, e.height}))
+                << c.dpi << " DPI, control " << i;
+        }
+    }
+    // At every DPI from 96 % to 500 %, nothing overlaps, each fixed place
+    // grows with the DPI, and the log ends at the same scaled margins.
+    for (int dpi = 96; dpi <= 480; dpi += 8) {
+        LayoutPlace p[LAYOUT_COUNT];
+        LayOutDialog(4000, 3000, dpi, p);
+        for (int i = 1; i < LAYOUT_COUNT - 1; i++) {
+            EXPECT_GT(p[i].x, p[i - 1].x + p[i - 1].width) << dpi;
+        }
+        EXPECT_GT(p[LAYOUT_LOG].y, p[LAYOUT_START].y + p[LAYOUT_START].height) << dpi;
+        EXPECT_GE(p[LAYOUT_ALLAPP].width * 96, 185 * dpi - 48) << dpi;
+        EXPECT_EQ(4000 - p[LAYOUT_LOG].x - p[LAYOUT_LOG].width, p[LAYOUT_START].x) << dpi;
+        EXPECT_EQ(3000 - p[LAYOUT_LOG].y - p[LAYOUT_LOG].height, p[LAYOUT_START].y) << dpi;
+    }
+    EXPECT_EQ(ScaleToDpi(LAYOUT_DEFAULT_RIGHT, 144), 900);
+    EXPECT_EQ(ScaleToDpi(-3, 144), -5);  // halves away from zero, as MulDiv
+}
