@@ -1,13 +1,19 @@
 #!/usr/bin/env python3
 """Draws the program's icon and writes res/marlovex.ico: a photograph (sky,
 sun, hills) with a price-tag-shaped metadata label being torn off its
-corner, at 32x32 and 16x16, 32 bits per pixel with alpha. Pure Python, no
-randomness: the same source gives the same bytes.
+corner, at 256, 48, 32, 24 and 16 pixels square, 32 bits per pixel with
+alpha, so that it stays sharp on screens scaled to 150 % and beyond. The
+256-pixel image is stored as PNG, as Windows Vista and later read it; the
+others as bitmaps. Pure Python, no randomness: the same source gives the
+same bytes.
 
 usage: make_icon.py OUT.ico
 """
 import struct
 import sys
+import zlib
+
+SIZES = (256, 48, 32, 24, 16)
 
 
 def lerp(a, b, t):
@@ -82,9 +88,10 @@ def draw(size):
             if (x + 0.5 - hx) ** 2 + (y + 0.5 - hy) ** 2 <= (1.2 * s) ** 2:
                 put(x, y, (0, 0, 0, 0))
     if size >= 32:
-        for y in (5, 8):
-            for x in range(22, 29):
-                put(x, y, (255, 240, 220, 255))
+        for line in (5, 8):
+            for y in range(int(line * s), int(line * s) + max(1, int(s))):
+                for x in range(int(22 * s), int(29 * s)):
+                    put(x, y, (255, 240, 220, 255))
     # The red stroke: the tag is being removed.
     for i in range(int(14 * s)):
         x, y = int(17 * s) + i, int(12 * s) - int(i * 11 / 14)
@@ -93,13 +100,31 @@ def draw(size):
     return px
 
 
+def png(px):
+    """A PNG file of the image: 8-bit RGBA, each row unfiltered."""
+    size = len(px)
+    raw = b"".join(b"\0" + bytes(v for p in row for v in p) for row in px)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+
+
 def ico(images):
-    """An ICO file holding BMP-format 32-bit images with their AND masks."""
+    """An ICO file: the 256-pixel image as PNG, the others in BMP format,
+    32-bit, with their AND masks."""
     header = struct.pack("<HHH", 0, 1, len(images))
     entries, blobs = b"", b""
     offset = 6 + 16 * len(images)
     for px in images:
         size = len(px)
+        if size == 256:
+            blob = png(px)
+            entries += struct.pack("<BBBBHHII", 0, 0, 0, 0, 1, 32, len(blob), offset)  # 0: 256
+            blobs += blob
+            offset += len(blob)
+            continue
         xor = b"".join(bytes((b, g, r, a)) for row in reversed(px) for (r, g, b, a) in row)
         mask_row = ((size + 31) // 32) * 4
         mask = b""
@@ -120,7 +145,7 @@ def ico(images):
 
 def main():
     with open(sys.argv[1], "wb") as f:
-        f.write(ico([draw(32), draw(16)]))
+        f.write(ico([draw(size) for size in SIZES]))
 
 
 if __name__ == "__main__":

@@ -1,9 +1,9 @@
 // resource.h - the numbers of the dialogs, icon, accelerators and controls,
-// shared by marlovex.rc, the shell and the worker (through platform/Ui.h).
+// shared by marlovex.rc and the shell.
 #pragma once
 
 #define IDD_MAIN_EN 101  // English main dialog
-#define IDI_MAIN 102     // icon group: 32x32 and 16x16, 32 bits per pixel
+#define IDI_MAIN 102     // icon group: 256 (PNG), 48, 32, 24 and 16 pixels, 32 bits per pixel
 #define IDR_ACCEL 104    // accelerator table
 #define IDD_MAIN_JA 999  // Japanese main dialog
 
