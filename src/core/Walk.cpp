@@ -100,14 +100,25 @@ static int LeadsBack(const char* path, Ancestor* parent)
 static int WalkFolder(const char* path, WalkCallback callback, FolderSet* entered, Ancestor* parent);
 
 //----------------------------------------------------------------------------
+// The junctions Windows keeps in Documents and in a profile for the names
+// of old versions ("My Music", "Application Data", ...) are links, hidden
+// and system, and their listing is denied to everyone: Explorer passes
+// them by, and so does the walk, without a word. Any other folder that
+// cannot be listed is reported.
+static int IsSystemLink(uint32_t attributes)
+{
+    const uint32_t all = PLAT_ATTR_DIRECTORY | PLAT_ATTR_LINK | PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM;
+    return (attributes & all) == all;
+}
+
 // WalkEntry - one enumerated entry of the folder whose search pattern is
-// `pattern`: skipped when it is "." or "..", walked when it is a folder,
-// handed to the callback otherwise.
+// `pattern`: skipped when it is "." or ".." or a system junction, walked
+// when it is a folder, handed to the callback otherwise.
 static int WalkEntry(const char* pattern, const PlatFindRecord* record, WalkCallback callback, FolderSet* entered,
                      Ancestor* parent)
 {
     const char* name = record->name;
-    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
+    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0 || IsSystemLink(record->attributes)) {
         return WALK_OK;
     }
     // The entry's path is the pattern without its final '*' (so it ends in

@@ -16,6 +16,9 @@ constexpr uint32_t PLAT_ATTR_HIDDEN = 0x2;
 constexpr uint32_t PLAT_ATTR_SYSTEM = 0x4;
 constexpr uint32_t PLAT_ATTR_DIRECTORY = 0x10;
 constexpr uint32_t PLAT_ATTR_TEMPORARY = 0x100;
+// A junction or a symbolic link (Windows: a reparse point of one of those
+// two kinds; POSIX: a symbolic link), in a find record.
+constexpr uint32_t PLAT_ATTR_LINK = 0x400;
 constexpr uint32_t PLAT_ATTR_OFFLINE = 0x1000;
 constexpr uint32_t PLAT_ATTR_ENCRYPTED = 0x4000;
 // What a failed attribute query returns: every bit set, so the directory
@@ -66,8 +69,9 @@ int PlatIsRootFolder(const char* path);
 //----------------------------------------------------------------------------
 // Folder enumeration, find-first/next/close style.
 //
-// A find record holds one entry: its attribute bits (only the directory bit
-// is meaningful on every platform) and its name without any folder part.
+// A find record holds one entry: its attribute bits (only the directory and
+// link bits are meaningful on every platform) and its name without any
+// folder part.
 //
 // Windows: a name that the system gives in a form UTF-8 cannot hold (an
 // unpaired surrogate) is handed on with U+FFFD in its place. Such a path
@@ -356,6 +360,8 @@ enum PlatFault {
                           // system without such files, so that it is named at once
     PLAT_FAULT_KILL,      // one step of a rewrite (PlatStep): the process ends there at once,
                           // as a kill ends it, with nothing cleaned up
+    PLAT_FAULT_SYSTEM_LINK,  // POSIX: one listed subfolder comes as Windows lists the junctions it
+                             // keeps for old names in a profile: a link, hidden and system
     PLAT_FAULT_COUNT
 };
 void PlatSetFault(int kind, int nth);

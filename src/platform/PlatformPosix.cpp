@@ -103,6 +103,13 @@ static int FillRecord(DIR* folder, PlatFindRecord* record, int fail)
     if (entry->d_name[0] == '.') {
         record->attributes |= PLAT_ATTR_HIDDEN;
     }
+    if (entry->d_type == DT_LNK) {
+        record->attributes |= PLAT_ATTR_LINK;
+    }
+    if ((record->attributes & PLAT_ATTR_DIRECTORY) && strcmp(entry->d_name, ".") != 0 &&
+        strcmp(entry->d_name, "..") != 0 && PlatFaultHit(PLAT_FAULT_SYSTEM_LINK)) {
+        record->attributes |= PLAT_ATTR_LINK | PLAT_ATTR_HIDDEN | PLAT_ATTR_SYSTEM;
+    }
     return 1;
 }
 

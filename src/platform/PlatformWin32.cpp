@@ -66,7 +66,16 @@ static int CopyRecord(Win32Find* find, PlatFindRecord* record)
     if (!WinNarrowInto(find->data.cFileName, record->name, (int)sizeof(record->name), &exact)) {
         return 0;
     }
-    record->attributes = (uint32_t)find->data.dwFileAttributes;
+    // The reparse tag comes in dwReserved0; only a junction or a symbolic
+    // link counts as a link (not a file in the cloud, say).
+    DWORD attributes = find->data.dwFileAttributes;
+    DWORD tag = find->data.dwReserved0;
+    record->attributes = (uint32_t)(attributes & ~(DWORD)FILE_ATTRIBUTE_REPARSE_POINT);
+    static_assert(PLAT_ATTR_LINK == FILE_ATTRIBUTE_REPARSE_POINT, "the link bit is the reparse point's");
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        (tag == IO_REPARSE_TAG_MOUNT_POINT || tag == IO_REPARSE_TAG_SYMLINK)) {
+        record->attributes |= PLAT_ATTR_LINK;
+    }
     if (!exact) {
         TrackedFree(s_inexactPath);
         s_inexactPath = FormatText("%s%s", find->folder, record->name);

@@ -34,8 +34,8 @@ FAULTS = [
     ("src/core/Convert.cpp", "    if (PlatIsLeftoverPath(path)) {\n        MeetLeftover(path);",
      "    if (0) {\n        MeetLeftover(path);", "Convert: a leftover met by the walk is left to the photo"),
     # core: the walk
-    ("src/core/Walk.cpp", "    if (strcmp(name, \".\") == 0 || strcmp(name, \"..\") == 0) {",
-     "    if (strcmp(name, \".\") == 0) {", "Walk: '..' is walked"),
+    ("src/core/Walk.cpp", "strcmp(name, \"..\") == 0 || IsSystemLink(", "IsSystemLink(", "Walk: '..' is walked"),
+    ("src/core/Walk.cpp", "    return (attributes & all) == all;", "    return 0;", "Walk: a system junction is walked"),
     ("src/core/Walk.cpp", "    if (set->count + 1 > set->capacity / 2) {", "    if (set->count > set->capacity) {",
      "Walk: the folder set fills up before it grows"),
     ("src/core/Walk.cpp", "            if (more < 0 && result == WALK_OK) {", "            if (0) {",
