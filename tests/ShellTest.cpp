@@ -1,10 +1,14 @@
-// The window program's arithmetic, which needs no window: the settings
-// value, the layout at every DPI.
+// The window program's parts that need no window: the settings value, the
+// layout at every DPI, the paths given from outside.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
+#include <string>
+#include <vector>
+
 #include "shell/Layout.h"
+#include "shell/PathList.h"
 #include "shell/SettingsValue.h"
 
 TEST(SettingToLong, Table)
@@ -62,4 +66,53 @@ TEST(LayOutDialog, Table)
     }
     EXPECT_EQ(ScaleToDpi(LAYOUT_DEFAULT_RIGHT, 144), 900);
     EXPECT_EQ(ScaleToDpi(-3, 144), -5);  // halves away from zero, as MulDiv
+}
+
+// A command line as Explorer and a shortcut write it: each quoted argument
+// that ends in a backslash closes at its quote; nothing else changes.
+TEST(MendRootQuotes, Table)
+{
+    const struct {
+        const wchar_t *line, *mended;
+    } cases[] = {
+        {LR"(m.exe "D:\" "C:\photos")", LR"(m.exe "D:\\" "C:\photos")"},
+        {LR"("C:\x y\m.exe" "D:\")", LR"("C:\x y\m.exe" "D:\\")"},
+        {L"m.exe \"C:\\a b\\\"\tx", L"m.exe \"C:\\a b\\\\\"\tx"},  // a tab ends it too
+        {LR"(m.exe "a\\\" b)", LR"(m.exe "a\\\\" b)"},               // three backslashes: four
+        {LR"(m.exe "a\\" b)", LR"(m.exe "a\\" b)"},                   // two: the quote closes already
+        {LR"(m.exe a\" b)", LR"(m.exe a\" b)"},                         // not quoted: as it is
+        {LR"(m.exe "a\"b" c)", LR"(m.exe "a\"b" c)"},                   // a quote inside: as it is
+        {LR"(m.exe C:\photos -x "")", LR"(m.exe C:\photos -x "")"},
+        {LR"("C:\m\" x)", LR"("C:\m\" x)"},                            // the program's name is plain
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        std::vector<wchar_t> out(2 * wcslen(c.line) + 1);
+        size_t units = MendRootQuotes(c.line, out.data());
+        EXPECT_EQ(std::wstring(out.data()), std::wstring(c.mended)) << (const void*)c.line;
+        EXPECT_EQ(units, wcslen(c.mended));
+    }
+}
+
+// A path list from another process is checked before anything is copied.
+TEST(PathListUnits, Table)
+{
+    auto units = [](std::vector<uint16_t> block, size_t bytes) { return PathListUnits(block.data(), bytes); };
+    const std::vector<uint16_t> two = {'C', ':', '\\', 'a', 0, 0x10C, 0xFFFF, 0, 0};
+    EXPECT_EQ(units(two, 18), 9u);
+    EXPECT_EQ(units({'a', 0, 0}, 6), 3u);
+    EXPECT_EQ(units(two, 17), 0u);                      // an odd size
+    EXPECT_EQ(units(two, 16), 0u);                      // no final NUL
+    EXPECT_EQ(units({'a', 'b', 'c'}, 6), 0u);           // no NUL at all
+    EXPECT_EQ(units({'a', 0, 0, 'b', 0, 0}, 12), 0u);   // a NUL pair before the end: an empty path
+    EXPECT_EQ(units({0, 'a', 0, 0}, 8), 0u);            // an empty first path
+    EXPECT_EQ(units({0, 0}, 4), 0u);                    // no path
+    EXPECT_EQ(units({0}, 2), 0u);
+    EXPECT_EQ(units({}, 0), 0u);
+    EXPECT_EQ(PathListUnits(nullptr, 6), 0u);
+    for (size_t bytes : {PATH_LIST_MAX_BYTES, PATH_LIST_MAX_BYTES + 2}) {  // at the bound: taken; past it: too large
+        std::vector<uint16_t> large(bytes / 2, 'x');
+        large[large.size() - 2] = large[large.size() - 1] = 0;
+        EXPECT_EQ(units(large, bytes), bytes > PATH_LIST_MAX_BYTES ? 0 : bytes / 2);
+    }
 }

@@ -30,6 +30,8 @@ const char* const g_catalogueUtf8[MSG_COUNT][2] = {
     /* MSG_REPAIRED */ {"Repaired after an interruption: ", u8"中断後に修復しました: "},
     /* MSG_LEFTOVER_KEPT */ {"Kept from an interrupted rewrite: ", u8"中断時のファイルを残しました: "},
     /* MSG_LOG_TRIMMED */ {"(Earlier lines were removed to make room.)\r\n", u8"(以前の行は削除されました)\r\n"},
+    /* MSG_HANDOVER_FAILED */ {"The window already open did not take the files/folders",
+                               u8"開いているウィンドウにファイル・フォルダを渡せませんでした"},
 };
 
 int LanguageForLocale(uint32_t lcid)

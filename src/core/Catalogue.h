@@ -31,6 +31,7 @@ enum MessageId {
     MSG_REPAIRED,
     MSG_LEFTOVER_KEPT,
     MSG_LOG_TRIMMED,
+    MSG_HANDOVER_FAILED,
     MSG_COUNT
 };
 

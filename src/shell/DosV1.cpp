@@ -5,6 +5,7 @@
 
 #include "core/Catalogue.h"
 #include "core/Log.h"
+#include "platform/WinText.h"
 #include "resource.h"
 #include "shell/Shell.h"
 #include "worker/Worker.h"
@@ -45,6 +46,8 @@ static LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wPara
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
+    case WM_COPYDATA:
+        return OnHandOver((const COPYDATASTRUCT*)lParam);
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -103,28 +106,86 @@ static int CreateMainWindows(HINSTANCE instance)
     return 1;
 }
 
+// One copy at a time. Creating the mutex and asking whether it existed
+// is one step, so two copies started at the same instant cannot both
+// pass; a mutex we may not open belongs to a copy running elsewhere.
+// 1 when this copy is the one.
+static int TakeMutex()
+{
+    s_mutex = CreateMutexW(nullptr, FALSE, MUTEX_NAME);
+    if (s_mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS) {
+        return 1;
+    }
+    if (s_mutex != nullptr) {
+        CloseHandle(s_mutex);
+        s_mutex = nullptr;
+    }
+    return 0;
+}
+
+// A second copy's paths go to the running copy. Its hidden window may not
+// exist yet (it is starting) or any more (it is closing, which can take the
+// close's 20 s and more): this copy keeps trying, for long enough to cover
+// both, to reach the window or to take the mutex. 1 when it took the mutex:
+// the running copy has ended, and this one runs in its place with the paths
+// as its own. Otherwise, when the paths were not taken, a box says so.
+constexpr DWORD HANDOVER_WAIT_MS = 30000;
+constexpr DWORD HANDOVER_RETRY_MS = 100;
+
+static int HandOver(const wchar_t* list, size_t units)
+{
+    DWORD start = GetTickCount();
+    do {
+        HWND target = FindWindowW(CLASS_NAME, nullptr);
+        if (target != nullptr) {
+            int answer = SendPathList(target, list, units);
+            if (answer == HANDOVER_TAKEN) {
+                return 0;
+            }
+            if (answer != HANDOVER_CLOSING) {
+                break;
+            }
+        } else if (TakeMutex()) {
+            return 1;
+        }
+        Sleep(HANDOVER_RETRY_MS);
+    } while (GetTickCount() - start < HANDOVER_WAIT_MS);
+    wchar_t* text = WinWidenLossy(Msg(MSG_HANDOVER_FAILED));
+    wchar_t* caption = WinWidenLossy(Msg(MSG_ERROR_CAPTION));
+    MessageBoxW(nullptr, text ? text : L"", caption ? caption : L"", MB_OK);
+    WinFree(text);
+    WinFree(caption);
+    return 0;
+}
+
+// The command line holds paths only (Explorer's drop on the program's
+// icon, "Send to", a shortcut); they are dropped onto the window once it
+// is up. There are no options. The show command is not used: the dialog
+// appears as the settings left it.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand)
 {
-    (void)commandLine;  // no command line options
-    (void)showCommand;  // the dialog appears as the settings left it
+    (void)commandLine;  // read whole and wide: GetCommandLineW
+    (void)showCommand;
     g_instance = instance;
     g_language = LanguageForLocale(GetUserDefaultLCID());
+    size_t units = 0;
+    wchar_t* given = CommandLinePathList(&units);
 
-    // One copy at a time. Creating the mutex and asking whether it existed
-    // is one step, so two copies started at the same instant cannot both
-    // pass; a mutex we may not open belongs to a copy running elsewhere.
-    s_mutex = CreateMutexW(nullptr, FALSE, MUTEX_NAME);
-    if (s_mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
-        if (s_mutex != nullptr) {
-            CloseHandle(s_mutex);
-        }
+    // A second copy without paths ends silently; with paths it hands them
+    // over, unless the running copy ends meanwhile.
+    if (!TakeMutex() && (given == nullptr || !HandOver(given, units))) {
+        WinFree(given);
         return 0;
     }
-    if (previousInstance == nullptr && !RegisterMainClass(instance)) {
+    if ((previousInstance == nullptr && !RegisterMainClass(instance)) || !CreateMainWindows(instance)) {
+        WinFree(given);
         return 0;
     }
-    if (!CreateMainWindows(instance)) {
-        return 0;
+    // No drop waits yet: the windows take no message from outside before
+    // the loop.
+    if (given != nullptr) {
+        StorePathListDrop(given, units);
+        WinFree(given);
     }
     s_accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCEL));
     if (s_accelerators == nullptr) {

@@ -38,6 +38,22 @@ void ShowLogFromLeft(HWND dialog);
 // awareness, the screen's otherwise.
 int WindowDpi(HWND window);
 
+// Paths from outside (HandOver.cpp): this copy's command line, and a second
+// copy's paths handed to the running one (WM_COPYDATA to the hidden
+// window: dwData the tag and version, the data a path list, PathList.h).
+constexpr ULONG_PTR HANDOVER_TAG = 0x4D4C5601;  // "MLV" and version 1
+// The running copy's answers. CLOSING: try again, it is ending, and this
+// copy may then take its place.
+constexpr LRESULT HANDOVER_REFUSED = 0;
+constexpr LRESULT HANDOVER_TAKEN = 1;
+constexpr LRESULT HANDOVER_CLOSING = 2;
+// How long a second copy may wait for one answer.
+constexpr UINT HANDOVER_SEND_MS = 10000;
+wchar_t* CommandLinePathList(size_t* units);
+int StorePathListDrop(const wchar_t* list, size_t units);
+LRESULT OnHandOver(const COPYDATASTRUCT* data);
+int SendPathList(HWND target, const wchar_t* list, size_t units);
+
 // Settings (Settings.cpp): the dialog's normal rectangle and the check box.
 void LoadSettings(HWND dialog, const wchar_t* fileName, const wchar_t* section);
 void SaveSettings(HWND dialog, const wchar_t* fileName, const wchar_t* section);

@@ -11,8 +11,10 @@
 #include <atomic>
 
 // A drop waiting for the drop pass. Written by the dialog when a drop
-// arrives and this is null, by the worker when its drop pass ends (null),
-// and by the close sequence once the worker has stopped. Read by both.
+// arrives and this is null (a drop onto the window, the program's own
+// command line, a second copy's paths), by the worker when its drop pass
+// ends (null), and by the close sequence once the worker has stopped. Read
+// by both.
 extern std::atomic<void*> g_pendingDrop;
 
 // START was pressed. Written by the dialog (1) and by the worker when the

@@ -10,6 +10,11 @@
 //   driver key-ctrl LETTER  Ctrl+LETTER by SendInput, to the dialog
 //   driver client W H       resizes the dialog to a W x H client area
 //   driver maximise         maximises it
+//   driver minimise         minimises it
+//   driver dialogs          prints how many dialogs of marlovex there are
+//   driver spawn CWD LINE   starts the program with the command line LINE in
+//                           the folder CWD (both UTF-8, in hex) and waits for
+//                           it: its exit status; works without a dialog
 //   driver end-session      the end of the session as the system makes it:
 //                           WM_QUERYENDSESSION, then WM_ENDSESSION, to each
 //                           top-level window of the dialog's process; prints
@@ -23,6 +28,7 @@
 #include <initializer_list>
 
 static HWND s_dialog;
+static int s_dialogs;  // how many FindDialog met
 static HWND s_windows[64];  // FindWindows: the dialog's process's, or the boxes
 static int s_count;
 
@@ -31,8 +37,8 @@ static BOOL CALLBACK FindDialog(HWND window, LPARAM)
     char name[64];
     if (GetClassNameA(window, name, sizeof(name)) && strcmp(name, "#32770") == 0 && GetDlgItem(window, 1001) &&
         GetDlgItem(window, 1002)) {
-        s_dialog = window;
-        return FALSE;
+        s_dialog = s_dialog ? s_dialog : window;
+        s_dialogs++;
     }
     return TRUE;
 }
@@ -112,8 +118,8 @@ static void State()
     // is scrolled sideways.
     HWND log = GetDlgItem(s_dialog, 1001);
     LRESULT first = SendMessageA(log, EM_LINEINDEX, SendMessageA(log, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
-    printf("\nchecked %d\nlogx %d\n", (int)SendDlgItemMessageA(s_dialog, 1004, BM_GETCHECK, 0, 0),
-           (int)(short)LOWORD(SendMessageA(log, EM_POSFROMCHAR, (WPARAM)first, 0)));
+    printf("\nchecked %d\nlogx %d\nforeground %d\n", (int)SendDlgItemMessageA(s_dialog, 1004, BM_GETCHECK, 0, 0),
+           (int)(short)LOWORD(SendMessageA(log, EM_POSFROMCHAR, (WPARAM)first, 0)), GetForegroundWindow() == s_dialog);
     Find(true);
     for (int i = 0; i < s_count; i++) {
         HWND owner = GetWindow(s_windows[i], GW_OWNER);
@@ -146,11 +152,51 @@ static int Log(const char* file, bool wide)
     return out == nullptr;
 }
 
+// `hex` (UTF-8 in hex) as UTF-16, in a block of its own.
+static wchar_t* FromHex(const char* hex)
+{
+    size_t length = strlen(hex) / 2;
+    char* bytes = (char*)calloc(length + 1, 1);
+    for (size_t i = 0; i < length; i++) {
+        sscanf(hex + 2 * i, "%2hhx", (unsigned char*)&bytes[i]);
+    }
+    wchar_t* wide = (wchar_t*)calloc(length + 1, sizeof(wchar_t));
+    MultiByteToWideChar(CP_UTF8, 0, bytes, -1, wide, (int)length + 1);
+    free(bytes);
+    return wide;
+}
+
+static int Spawn(const char* folder, const char* line)
+{
+    wchar_t* cwd = FromHex(folder);
+    wchar_t* command = FromHex(line);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    DWORD code = 125;
+    if (CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, cwd, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    free(cwd);
+    free(command);
+    return (int)code;
+}
+
 int main(int argc, char** argv)
 {
     const char* command = argc > 1 ? argv[1] : "";
     SetProcessDPIAware();  // what it reads and sets is in the screen's pixels
+    if (strcmp(command, "spawn") == 0 && argc == 4) {
+        return Spawn(argv[2], argv[3]);
+    }
     EnumWindows(FindDialog, 0);
+    if (strcmp(command, "dialogs") == 0) {
+        printf("%d\n", s_dialogs);
+        return 0;
+    }
     if (s_dialog == nullptr) {
         return 3;
     }
@@ -186,8 +232,8 @@ int main(int argc, char** argv)
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     } else if (strcmp(command, "limit") == 0 && argc == 3) {  // the log pane's, in characters
         SendDlgItemMessageA(s_dialog, 1001, EM_SETLIMITTEXT, (WPARAM)atoi(argv[2]), 0);
-    } else if (strcmp(command, "maximise") == 0) {
-        PostMessageA(s_dialog, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    } else if (strcmp(command, "maximise") == 0 || strcmp(command, "minimise") == 0) {
+        PostMessageA(s_dialog, WM_SYSCOMMAND, command[3] == 'x' ? SC_MAXIMIZE : SC_MINIMIZE, 0);
     } else if (strcmp(command, "end-session") == 0) {
         Find(false);
         DWORD start = GetTickCount();

@@ -107,14 +107,21 @@ def wait_for(condition, timeout=30.0, what="condition"):
 
 
 class App:
-    """One running marlovex.exe, started in `cwd` (under `wrap`, when given)."""
+    """One running marlovex.exe, started in `cwd` (under `wrap`, when given),
+    with the paths `args` or, through the driver, the command line `line`
+    after the program's name exactly (UTF-8)."""
 
-    def __init__(self, cwd, lang=EN, wrap=()):
+    def __init__(self, cwd, lang=EN, wrap=(), line=None, args=(), wait=True):
         self.lang, self.cwd = lang, cwd
         quiet = None if os.environ.get("E2E_DEBUG") else subprocess.DEVNULL
-        self.process = subprocess.Popen(list(wrap) + ["wine", ARGS.exe], cwd=cwd, env=wine_env(lang), stdout=quiet,
-                                        stderr=quiet)
-        wait_for(lambda: driver("state", lang=lang)[0] == 0, what="the dialog")
+        command = ["wine", ARGS.exe] + list(args)
+        if line is not None:
+            hexed = lambda text: text.encode().hex()
+            command = ["wine", ARGS.driver, "spawn", hexed(windows_path(cwd).decode()),
+                       hexed('"%s" %s' % (windows_path(ARGS.exe).decode(), line))]
+        self.process = subprocess.Popen(list(wrap) + command, cwd=cwd, env=wine_env(lang), stdout=quiet, stderr=quiet)
+        if wait:
+            wait_for(lambda: driver("state", lang=lang)[0] == 0, what="the dialog")
 
     def state(self):
         """The dialog's fields; per control (by id) its "layout", "enabled" and "text"; the "boxes"."""
@@ -185,6 +192,7 @@ NAMES = ["Été à Paris/a.jpg", "東京の写真/b.jpg", "Ёжик/c.jpg", "smi
          "/".join("deep folder %d %s機能" % (i, "x" * 36) for i in range(7)) + "/f.jpg"]  # past 300 characters
 DEEP = os.path.dirname(NAMES[-1])
 MANY = {"many/%04d.jpg" % i: PHOTO for i in range(300)}
+HANDED = {"photos/Été à Paris/a.jpg": PHOTO, "photos/b.jpg": PHOTO, "other/x.jpg": PHOTO}
 
 
 def twins(files):
@@ -232,6 +240,10 @@ def trimmed(ending):
         test.assertEqual((log[:len(TRIMMED)], len(log.decode()) <= 4000), (TRIMMED, True))
         test.assertTrue(log.endswith(ending), log[-200:])
     return check
+
+
+def dialogs():
+    return int(driver("dialogs")[1])
 
 
 def second_copy_exits(test, app):
@@ -330,6 +342,26 @@ SCENARIOS = {
     "the pane past its limit keeps the newest lines": (MANY, (
         START, ("driver", "limit", 4000), ("drop", "many"), READY, ("check", trimmed(b"\\0299.jpg\r\n"))) + RUN + (
         ("check", trimmed(b" byte data was removed.\r\n")),)),
+    "paths on the command line, as a drop of them: full, relative, a quoted folder ending in a backslash": (
+        HANDED, (("start", EN, None, (), r'"$W/other\" "$W/photos/Été à Paris" ../photos/b.jpg'), READY, ("keep-log",),
+                 ("drop", "other", "photos/Été à Paris", "photos/b.jpg"), READY, ("same-log",),
+                 ("log", "$W/other/x.jpg\r\n$W/photos/Été à Paris/a.jpg\r\n$W/photos/b.jpg\r\n", "whole"))),
+    'a drive\'s root on the command line, "Z:\\" as Explorer writes it, then a folder': (HANDED, (
+        ("start", EN, None, (), r'"Z:\" "$W/photos"'),
+        ("box", "owned", b"Error", "Don't drop the root folder of the drive", {}), ("log", b"", "ansi"))),
+    "a second copy's paths while the window is minimised: listed as a drop, the window restored and in front": (
+        HANDED, (START, ("driver", "minimise"), ("state", {"showcmd": 2}), ("hand", "other", "photos/b.jpg"), READY,
+                 ("state", {"showcmd": 1, "foreground": 1}), ("keep-log",), ("drop", "other", "photos/b.jpg"), READY,
+                 ("same-log",), ("log", "$W/other/x.jpg\r\n$W/photos/b.jpg\r\n", "whole"))),
+    "a second copy's paths during a run wait for its end; a third copy's are refused with a box": (
+        dict(MANY, **{"other/x.jpg": PHOTO, "third/y.jpg": PHOTO}), (START,) + LONG_RUN + (
+            ("hand", "other"), ("hand-refused", "third"),
+            ("box", "unowned", b"Error", b"The window already open did not take the files/folders", {}),
+            ("log", "$W/other/x.jpg\r\n", "whole"), READY, ("files", {"other/x.jpg": PHOTO}),
+            ("check", lambda test, app: test.assertEqual(set(all_files(test.root + "/many").values()), {CLEANED})))),
+    "300 paths handed over, as a drop of as many": (MANY, (
+        START, ("hand",) + tuple(sorted(MANY)), READY, ("keep-log",), ("drop",) + tuple(sorted(MANY)), READY,
+        ("same-log",), ("log", "".join("$W/%s\r\n" % n for n in sorted(MANY)[:256]), "whole"))),
     "every name and length, English": (NAMES_TREE, (START,) + NAMES_RUN(RUN)),
     "every name and length, Japanese (code page 932)": (NAMES_TREE, (("start", JA), ("log", None), ("state", JA_TEXT))
                                                         + NAMES_RUN(RUN_JA, ("screenshot", "marlovex-ja.png"))),
@@ -360,14 +392,25 @@ class WineTest(unittest.TestCase):
         for path, data in files.items():
             write(self.root + "/" + path, data)
             os.chmod(self.root + "/" + path, 0o444 if path.endswith("locked.jpg") else 0o644)
-        app = normal = None
+        app = normal = kept = None
+        copies = []
         win = lambda text: text.replace("$W", windows_path(self.root).decode()).replace("/", "\\").encode()
         try:
             for kind, *args in steps:
                 if kind == "start":
                     if len(args) > 1 and args[1]:
                         write(self.cwd + "/marlovex.ini", args[1])
-                    app = App(self.cwd, *(args[:1] or [EN]), *args[2:])
+                    line = win(args[3]).decode() if len(args) > 3 else None
+                    app = App(self.cwd, *(args[:1] or [EN]), *args[2:3], line=line)
+                elif kind in ("hand", "hand-refused"):  # a second copy with paths
+                    paths = [windows_path(self.root + "/" + p).decode() for p in args]
+                    copies.append(App(self.cwd, app.lang, args=paths, wait=False))
+                    if kind == "hand":
+                        self.assertEqual(copies[-1].process.wait(timeout=60), 0)
+                elif kind == "keep-log":
+                    kept = app.log()
+                elif kind == "same-log":
+                    self.assertEqual(app.log(), kept)
                 elif kind == "dpi":  # read by each program as it starts
                     set_dpi(args[0])
                     if args[0] != 96:
@@ -392,7 +435,7 @@ class WineTest(unittest.TestCase):
                     box = wait_for(lambda: app.state()["boxes"], 30, "a message box")[0]
                     self.assertEqual(box[0], args[0])
                     if len(args) > 1:
-                        self.assertEqual(box[1:], (args[1], win(args[2])))
+                        self.assertEqual(box[1:], (args[1], args[2] if isinstance(args[2], bytes) else win(args[2])))
                         self.check_state(app, args[3])
                         driver("ok", lang=app.lang)
                         wait_for(lambda: not app.state()["boxes"], 15, "the box to close")
@@ -422,6 +465,8 @@ class WineTest(unittest.TestCase):
                                     os.path.join(ARGS.artifacts, args[0])], check=False)
                 elif kind == "check":
                     args[0](self, app)
+            for copy in copies:
+                self.assertEqual(copy.process.wait(timeout=60), 0)
         finally:
             if app:
                 app.close()
@@ -462,6 +507,38 @@ class WineTest(unittest.TestCase):
             self.assertLessEqual(len(log.decode()), 33554432)
         finally:
             app.close()
+
+    def test_second_copy_while_the_first_starts_or_closes(self):
+        """A second copy with paths started at once after the first, and one
+        started while the first is closing (the file in hand's flush held up
+        for 8 s): the paths are listed by exactly one window."""
+        shutil.rmtree(self.root)
+        for name, data in dict(MANY, **{"other/x.jpg": PHOTO}).items():
+            write(self.root + "/" + name, data)
+        os.makedirs(self.cwd)
+        other, listed = [windows_path(self.root + "/other").decode()], windows_path(self.root + "/other/x.jpg")
+        slow = SLOW[:-1] + ("inject=fsync:delay_enter=8000000:when=1",)
+        for closing in (False, True):
+            with self.subTest(closing=closing):
+                first = App(self.cwd, wrap=slow if closing else (), wait=closing)
+                if closing:
+                    self.assertTrue(xdnd.drop(WINE["display"], "marlovex", [self.root + "/many"]))
+                    self.check_state(first, {"buttons": {1002: 1, 1003: 0}}, 60)
+                    driver("click", 1002)
+                    temporary_file_made(self, first)
+                    driver("close")
+                second = App(self.cwd, args=other, wait=False)
+                copies = (first, second)
+                try:
+                    ended = wait_for(lambda: [c for c in copies if c.process.poll() is not None], 60, "a copy to end")
+                    self.assertEqual([c.process.returncode for c in ended], [0])
+                    self.assertTrue(not closing or ended == [first])  # the second took its place
+                    running = next(c for c in copies if c not in ended)
+                    wait_for(lambda: listed in running.log(), 60, "the paths listed")
+                    self.assertEqual(dialogs(), 1)
+                finally:
+                    for c in copies:
+                        c.close()
 
     def test_windows_platform_rows(self):
         """The boundary conversions, the commit's rows and a kill at every
