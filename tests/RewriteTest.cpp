@@ -373,8 +373,9 @@ TEST_F(RewriteTest, KilledAtEveryStep)
     for (const auto& path : paths) {
         int steps = 0;
         for (int kill = 1; steps == 0 && kill < 100; kill++) {
-            // As the kill left it; changed by hand; where a copy was left, the copy read as zeros; where
-            // the photo was left mixed, met first by its other name, in another folder.
+            // As the kill left it; changed by hand; where a copy was left, the copy read as zeros, or
+            // one byte of its content changed on the disk; where the photo was left mixed, met first by
+            // its other name, in another folder.
             for (int variant = 0, variants = 2; variant < variants; variant++) {
                 SCOPED_TRACE(std::string(path.name) + ", killed at step " + std::to_string(kill) + ", variant " +
                              std::to_string(variant));
@@ -401,7 +402,7 @@ TEST_F(RewriteTest, KilledAtEveryStep)
                 if (!whole && !path.repair && mixedAt == 0) {
                     mixedAt = kill;
                 }
-                variants = copy.empty() ? variants : whole ? 3 : 4;
+                variants = copy.empty() ? variants : whole ? 4 : 5;
                 std::string kept = "Kept from an interrupted rewrite: " + s_folder + "/";
                 std::string log;
                 // By hand: another photo, or, beside a copy, one byte of this one at its end.
@@ -409,12 +410,17 @@ TEST_F(RewriteTest, KilledAtEveryStep)
                 if (variant == 1) {
                     WriteBytes(Photo(), byHand);
                 } else if (variant >= 2) {  // never used; taken for a damaged file, left alone
+                    std::string copyPath = s_folder + "/" + left[0];
+                    if (variant == 3) {
+                        WriteBytes(copyPath, std::string(copy).replace(1000, 1, 1, (char)(copy[1000] ^ 1)));
+                    }
                     FakeReset();
                     PlatSetFault(PLAT_FAULT_READ_OTHER, variant == 2);
-                    ConvertFile((variant == 2 ? Photo() : second).c_str(), 0);
+                    ConvertFile((variant == 4 ? second : Photo()).c_str(), 0);
                     EXPECT_EQ(ReadBytes(Photo()), photo);
-                    EXPECT_NE(FakeLog().find(variant == 2 ? kept : "Header Broken: " + second), std::string::npos)
+                    EXPECT_NE(FakeLog().find(variant == 4 ? "Header Broken: " + second : kept), std::string::npos)
                         << FakeLog();
+                    WriteBytes(copyPath, copy);
                 }
                 log = RunOverFolder();
                 EXPECT_EQ(ReadBytes(Photo()) == byHand, variant == 1) << log;
@@ -432,4 +438,29 @@ TEST_F(RewriteTest, KilledAtEveryStep)
         printf("%s: %d steps\n", path.name, steps);
         EXPECT_GT(steps, 5) << path.name;
     }
+    // A copy serves its own photo alone: named after a duplicate of the
+    // photo (a file id used again), it is kept for the photo. A repair whose
+    // reading again fails says so.
+    RemoveTree(s_folder);
+    MakeTree(s_folder, {{"photo.jpg", BIG_INPUT}, {"dup.jpg", BIG_INPUT}});
+    RemoveTree(root + "/elsewhere");
+    MakeTree(root + "/elsewhere", {});
+    ASSERT_EQ(link(Photo().c_str(), (root + "/elsewhere/second.jpg").c_str()), 0);
+    ASSERT_TRUE(RunKilledAt(mixedAt));
+    ASSERT_EQ(Leftovers().size(), 1u);
+    char name[64];
+    snprintf(name, sizeof(name), "/.marlovex-c%llx~", (unsigned long long)StatOf(s_folder + "/dup.jpg").st_ino);
+    std::string copy = s_folder + "/" + Leftovers()[0], renamed = s_folder + name;
+    ASSERT_EQ(rename(copy.c_str(), renamed.c_str()), 0);
+    FakeReset();
+    ConvertFile((s_folder + "/dup.jpg").c_str(), 0);
+    EXPECT_EQ(FakeLog(), "Kept from an interrupted rewrite: " + renamed + "\r\n");
+    EXPECT_EQ(ReadBytes(s_folder + "/dup.jpg"), BIG_INPUT);
+    ASSERT_EQ(rename(renamed.c_str(), copy.c_str()), 0);
+    FakeReset();
+    PlatSetFault(PLAT_FAULT_READ_OPEN, 2);
+    ConvertFile(Photo().c_str(), 0);
+    PlatSetFault(PLAT_FAULT_READ_OPEN, 0);
+    EXPECT_EQ(FakeLog(), "Repaired after an interruption: " + Photo() + "\r\nCan't read: " + Photo() + "\r\n");
+    EXPECT_EQ(Named(ReadBytes(Photo())), "new");
 }
