@@ -233,7 +233,7 @@ int main(int argc, char** argv)
     } else if (strcmp(command, "limit") == 0 && argc == 3) {  // the log pane's, in characters
         SendDlgItemMessageA(s_dialog, 1001, EM_SETLIMITTEXT, (WPARAM)atoi(argv[2]), 0);
     } else if (strcmp(command, "maximise") == 0 || strcmp(command, "minimise") == 0) {
-        PostMessageA(s_dialog, WM_SYSCOMMAND, command[3] == 'x' ? SC_MAXIMIZE : SC_MINIMIZE, 0);
+        PostMessageA(s_dialog, WM_SYSCOMMAND, command[2] == 'x' ? SC_MAXIMIZE : SC_MINIMIZE, 0);
     } else if (strcmp(command, "end-session") == 0) {
         Find(false);
         DWORD start = GetTickCount();

@@ -393,6 +393,7 @@ class WineTest(unittest.TestCase):
             write(self.root + "/" + path, data)
             os.chmod(self.root + "/" + path, 0o444 if path.endswith("locked.jpg") else 0o644)
         app = normal = kept = None
+        scaled = False
         copies = []
         win = lambda text: text.replace("$W", windows_path(self.root).decode()).replace("/", "\\").encode()
         try:
@@ -411,10 +412,9 @@ class WineTest(unittest.TestCase):
                     kept = app.log()
                 elif kind == "same-log":
                     self.assertEqual(app.log(), kept)
-                elif kind == "dpi":  # read by each program as it starts
+                elif kind == "dpi":  # read by each program as it starts; 96 again after the scenario
                     set_dpi(args[0])
-                    if args[0] != 96:
-                        self.addCleanup(set_dpi, 96)
+                    scaled = True
                 elif kind == "drop":
                     paths = [p if p == "/" else self.root + "/" + p for p in args]
                     self.assertTrue(xdnd.drop(WINE["display"], "marlovex", paths), "the drop was refused")
@@ -470,6 +470,8 @@ class WineTest(unittest.TestCase):
         finally:
             if app:
                 app.close()
+            if scaled:
+                set_dpi(96)
 
     def check_state(self, app, expected, timeout=10):
         """Waits for the dialog to show `expected`, then compares."""
