@@ -7,6 +7,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "BigPhoto.h"
 #include "TestKit.h"
 #include "core/Convert.h"
 #include "core/Walk.h"
@@ -287,41 +288,18 @@ TEST_F(RewriteTest, UnprivilegedUser)
 // as kept; a photo changed by hand after the kill is left as the hand left
 // it, and a copy read back as other bytes than were written is never used.
 
-// A photo a few 64 KiB blocks long, its image data unlike itself shifted.
 static std::string BigImage()
 {
-    std::string data(200000, '\0');
-    for (size_t i = 0; i < data.size(); i++) {
-        data[i] = (char)(i * 7 % 251);
-    }
-    return IMAGE.substr(0, IMAGE.size() - 2) + data + "\xFF\xD9";
+    return IMAGE.substr(0, IMAGE.size() - 2) + BigImageData() + "\xFF\xD9";
 }
 static const std::string BIG_INPUT = SOI + JFIF + XMP + EXIF + BigImage();
 static const std::string BIG_OUTPUT = SOI + JFIF + EXIF + BigImage();
 static const std::string BY_HAND = SOI + JFIF + EXIF + IMAGE + "by hand";
 
-// Every 4 KiB region of the photo, cut at the new size too, is old or new;
-// the header FF D8 or 00 00; its size the old or the new one.
-static bool IsMix(const std::string& photo)
-{
-    if ((photo.size() != BIG_INPUT.size() && photo.size() != BIG_OUTPUT.size()) || photo.size() < 2 ||
-        (photo.compare(0, 2, SOI) != 0 && photo.compare(0, 2, std::string(2, '\0')) != 0)) {
-        return false;
-    }
-    for (size_t at = 2, end; at < photo.size(); at = end) {
-        end = std::min((at / 4096 + 1) * 4096, at < BIG_OUTPUT.size() ? BIG_OUTPUT.size() : photo.size());
-        if (photo.compare(at, end - at, BIG_INPUT, at, end - at) != 0 &&
-            (end > BIG_OUTPUT.size() || photo.compare(at, end - at, BIG_OUTPUT, at, end - at) != 0)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // What the bytes are, in a word.
 static std::string Named(const std::string& bytes)
 {
-    return bytes == BIG_INPUT ? "old" : bytes == BIG_OUTPUT ? "new" : IsMix(bytes) ? "mixed"
+    return bytes == BIG_INPUT ? "old" : bytes == BIG_OUTPUT ? "new" : IsMix(bytes, BIG_INPUT, BIG_OUTPUT) ? "mixed"
                               : "other, " + std::to_string(bytes.size()) + " bytes";
 }
 
@@ -398,7 +376,7 @@ TEST_F(RewriteTest, KilledAtEveryStep)
                     }
                 }
                 bool whole = photo == BIG_INPUT || photo == BIG_OUTPUT;
-                EXPECT_TRUE(whole || (IsMix(photo) && !copy.empty())) << Named(photo);
+                EXPECT_TRUE(whole || (IsMix(photo, BIG_INPUT, BIG_OUTPUT) && !copy.empty())) << Named(photo);
                 if (!whole && !path.repair && mixedAt == 0) {
                     mixedAt = kill;
                 }

@@ -100,7 +100,7 @@ std::string ReadBytes(const std::string& path)
     return content.str();
 }
 
-std::vector<std::string> EnumerationOrder(const std::string& path)
+static std::vector<std::string> EnumerationOrder(const std::string& path)
 {
     std::vector<std::string> names;
     std::error_code ignored;

@@ -28,8 +28,7 @@ bool IsInTempFolder(const std::string& realPath);  // links resolved
 void RemoveTree(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
-std::vector<std::string> FolderNames(const std::string& path);       // sorted
-std::vector<std::string> EnumerationOrder(const std::string& path);  // as the system lists them
+std::vector<std::string> FolderNames(const std::string& path);  // sorted
 int OpenDescriptorCount();
 // Runs `body` in a child that, when this process is root, has become the
 // user nobody; its result (0..99), or -1 when that failed.

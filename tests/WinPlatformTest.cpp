@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "BigPhoto.h"
 #include "core/Convert.h"
 #include "core/Walk.h"
 #include "platform/Platform.h"
@@ -403,33 +404,11 @@ static std::string Segment(unsigned char marker, const std::string& payload)
            payload;
 }
 
-// A photo a few 64 KiB blocks long, its image data unlike itself shifted.
 static std::string BigPhoto(bool xmp)
 {
-    std::string image(200000, '\0');
-    for (size_t i = 0; i < image.size(); i++) {
-        image[i] = (char)(i * 7 % 251);
-    }
-    return "\xFF\xD8" + Segment(0xE0, "JFIF") + (xmp ? Segment(0xE1, "<x:xmpmeta/>") : "") + "\xFF\xDA" + image;
+    return "\xFF\xD8" + Segment(0xE0, "JFIF") + (xmp ? Segment(0xE1, "<x:xmpmeta/>") : "") + "\xFF\xDA" + BigImageData();
 }
 static const std::string BIG_OLD = BigPhoto(true), BIG_NEW = BigPhoto(false);
-
-// Old or new region by region (4 KiB, cut at the new size), the header FF D8 or 00 00.
-static bool IsMix(const std::string& photo)
-{
-    if ((photo.size() != BIG_OLD.size() && photo.size() != BIG_NEW.size()) ||
-        (photo.compare(0, 2, "\xFF\xD8") != 0 && photo.compare(0, 2, std::string(2, '\0')) != 0)) {
-        return false;
-    }
-    for (size_t at = 2, end; at < photo.size(); at = end) {
-        end = std::min((at / 4096 + 1) * 4096, at < BIG_NEW.size() ? BIG_NEW.size() : photo.size());
-        if (photo.compare(at, end - at, BIG_OLD, at, end - at) != 0 &&
-            (end > BIG_NEW.size() || photo.compare(at, end - at, BIG_NEW, at, end - at) != 0)) {
-            return false;
-        }
-    }
-    return true;
-}
 
 static const struct {
     const char* name;
@@ -526,7 +505,7 @@ static void KillRows(const char* folder)
                     return bytes.size() > BIG_NEW.size() && bytes.compare(0, BIG_NEW.size(), BIG_NEW) == 0;
                 });
                 bool whole = photo == BIG_OLD || photo == BIG_NEW;
-                Check(whole || (IsMix(photo) && copy), trace + "neither whole nor mixed beside a copy");
+                Check(whole || (IsMix(photo, BIG_OLD, BIG_NEW) && copy), trace + "neither whole nor mixed beside a copy");
                 if (!whole && row.twoNames && !row.repair && mixedAt == 0) {
                     mixedAt = kill;
                 }
