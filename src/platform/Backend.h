@@ -21,6 +21,9 @@ int BackStillTheFileRead(const PlatFile* file);
 int BackSameFile(const PlatFileId* a, const PlatFileId* b);
 // BackEntryName - the photo's name in its folder (inside `file`'s blocks).
 const char* BackEntryName(const PlatFile* file);
+// BackLastName - the last name of a path: what follows its last separator
+// (PlatformCommon.cpp).
+const char* BackLastName(const char* path);
 // BackKillProcess - ends the process at once, as a kill ends it.
 [[noreturn]] void BackKillProcess();
 

@@ -295,23 +295,11 @@ static void InitLeftover(PlatLeftover* leftover)
     leftover->handle = -1;
 }
 
-// The last part of a path.
-static const char* LastName(const char* path)
-{
-    const char* name = path;
-    for (const char* at = path; *at != '\0'; at++) {
-        if (PlatIsSeparator(*at)) {
-            name = at + 1;
-        }
-    }
-    return name;
-}
-
 static int OpenAndRead(PlatLeftover* leftover)
 {
     int kind = BackOpenLeftover(leftover);
     if (kind == PLAT_LEFTOVER_PLAIN) {
-        leftover->named = BackNamedIdentity(LastName(leftover->path), &leftover->namedId);
+        leftover->named = BackNamedIdentity(BackLastName(leftover->path), &leftover->namedId);
         leftover->namedId.volume = leftover->id.volume;  // one folder, one volume
         CopyRecord record;
         if (CopyParse(leftover->bytes, leftover->size, &record)) {
@@ -323,7 +311,7 @@ static int OpenAndRead(PlatLeftover* leftover)
 
 int PlatIsLeftoverPath(const char* path)
 {
-    return BackIsLeftoverName(LastName(path));
+    return BackIsLeftoverName(BackLastName(path));
 }
 
 int PlatFindLeftover(const PlatFile* file, PlatLeftover* leftover)
@@ -347,7 +335,7 @@ char* PlatLeftoverPhotoPath(const PlatLeftover* leftover)
     if (leftover->kind != PLAT_LEFTOVER_COPY || !CopyParse(leftover->bytes, leftover->size, &record)) {
         return nullptr;
     }
-    int folderLength = (int)(LastName(leftover->path) - leftover->path);
+    int folderLength = (int)(BackLastName(leftover->path) - leftover->path);
     return FormatText("%.*s%.*s", folderLength, leftover->path, (int)record.nameLength, record.name);
 }
 
@@ -360,7 +348,7 @@ int PlatLeftoverOrphaned(const PlatLeftover* leftover)
         return 1;  // the photo itself, as it was before the new content took its name
     }
     // Whether a photo of that identity is in the folder; leftovers aside.
-    int folderLength = (int)(LastName(leftover->path) - leftover->path);
+    int folderLength = (int)(BackLastName(leftover->path) - leftover->path);
     char* pattern = FormatText("%.*s*", folderLength, leftover->path);
     PlatFindRecord* record = (PlatFindRecord*)TrackedAlloc(sizeof(PlatFindRecord));
     void* find = pattern && record ? PlatFindFirst(pattern, record) : nullptr;

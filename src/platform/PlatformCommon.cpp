@@ -135,3 +135,14 @@ int32_t PlatFailLoad(const char* message)
     MV_REPORT_FAILURE();
     return -1;
 }
+
+const char* BackLastName(const char* path)
+{
+    const char* name = path;
+    for (const char* at = path; *at != '\0'; at++) {
+        if (PlatIsSeparator(*at)) {
+            name = at + 1;
+        }
+    }
+    return name;
+}

@@ -454,21 +454,9 @@ int BackSameFile(const PlatFileId* a, const PlatFileId* b)
     return a->volume == b->volume && a->file[0] == b->file[0] && a->file[1] == b->file[1];
 }
 
-// The last part of a path, '\' or '/' before it.
-static const char* LastName(const char* path)
-{
-    const char* name = path;
-    for (const char* at = path; *at != '\0'; at++) {
-        if (PlatIsSeparator(*at)) {
-            name = at + 1;
-        }
-    }
-    return name;
-}
-
 const char* BackEntryName(const PlatFile* file)
 {
-    return LastName(file->path);
+    return BackLastName(file->path);
 }
 
 void BackKillProcess()
@@ -519,7 +507,7 @@ int BackNamedIdentity(const char* name, PlatFileId* id)
 // or '/') and `name`.
 static char* BesidePath(const char* path, const char* name)
 {
-    return FormatText("%.*s%s", (int)(LastName(path) - path), path, name);
+    return FormatText("%.*s%s", (int)(BackLastName(path) - path), path, name);
 }
 
 // Whether the folder of the file at `path` may hold a leftover's name.
@@ -531,7 +519,7 @@ static char* BesidePath(const char* path, const char* name)
 // are named after their photo's identity, which no other photo shares.
 static int MayHoldLeftovers(const char* path)
 {
-    size_t folderLength = (size_t)(LastName(path) - path);
+    size_t folderLength = (size_t)(BackLastName(path) - path);
     uint64_t folder = HashBytes(path, folderLength) | 1;
     if (folder == s_folderWithout) {
         return 0;
@@ -638,7 +626,7 @@ int BackKeepAttributes(const PlatFile*, PlatReplace*)
 int BackNameCopy(PlatFile* file, PlatReplace* replace)
 {
     char* name = BackLeftoverName(&file->id, 'c');
-    int named = name != nullptr && strcmp(LastName(replace->path), name) == 0 &&
+    int named = name != nullptr && strcmp(BackLastName(replace->path), name) == 0 &&
                 (!replace->removeOnClose || RemoveOnClose((HANDLE)replace->handle, FALSE));
     TrackedFree(name);
     if (!named) {
