@@ -12,15 +12,16 @@
 //   driver maximise         maximises it
 //   driver minimise         minimises it
 //   driver dialogs          prints how many dialogs of marlovex there are
-//   driver spawn CWD LINE   starts the program with the command line LINE in
-//                           the folder CWD (both UTF-8, in hex) and waits for
-//                           it: its exit status; works without a dialog
+//   driver spawn CWD LINE   starts the command line LINE in the folder CWD
+//                           and waits for it: its exit status; works without
+//                           a dialog
 //   driver end-session      the end of the session as the system makes it:
 //                           WM_QUERYENDSESSION, then WM_ENDSESSION, to each
 //                           top-level window of the dialog's process; prints
 //                           the answers and the milliseconds it took
 // Exit status 0 on success, 3 when there is no dialog.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -152,35 +153,21 @@ static int Log(const char* file, bool wide)
     return out == nullptr;
 }
 
-// `hex` (UTF-8 in hex) as UTF-16, in a block of its own.
-static wchar_t* FromHex(const char* hex)
+// The program started with the command line `line` in the folder `cwd`;
+// its exit status once it has ended.
+static int Spawn(const wchar_t* cwd, const wchar_t* line)
 {
-    size_t length = strlen(hex) / 2;
-    char* bytes = (char*)calloc(length + 1, 1);
-    for (size_t i = 0; i < length; i++) {
-        sscanf(hex + 2 * i, "%2hhx", (unsigned char*)&bytes[i]);
-    }
-    wchar_t* wide = (wchar_t*)calloc(length + 1, sizeof(wchar_t));
-    MultiByteToWideChar(CP_UTF8, 0, bytes, -1, wide, (int)length + 1);
-    free(bytes);
-    return wide;
-}
-
-static int Spawn(const char* folder, const char* line)
-{
-    wchar_t* cwd = FromHex(folder);
-    wchar_t* command = FromHex(line);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     DWORD code = 125;
+    wchar_t* command = _wcsdup(line);  // CreateProcessW may write into it
     if (CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, cwd, &startup, &process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &code);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
-    free(cwd);
     free(command);
     return (int)code;
 }
@@ -189,8 +176,10 @@ int main(int argc, char** argv)
 {
     const char* command = argc > 1 ? argv[1] : "";
     SetProcessDPIAware();  // what it reads and sets is in the screen's pixels
-    if (strcmp(command, "spawn") == 0 && argc == 4) {
-        return Spawn(argv[2], argv[3]);
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);  // names as they are
+    if (strcmp(command, "spawn") == 0 && count == 4) {
+        return Spawn(wide[2], wide[3]);
     }
     EnumWindows(FindDialog, 0);
     if (strcmp(command, "dialogs") == 0) {

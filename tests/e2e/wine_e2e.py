@@ -9,6 +9,7 @@ then steps and checks.
 usage: wine_e2e.py --exe marlovex.exe --driver driver.exe --batch marlovex-batch [--artifacts DIR]
 """
 import argparse
+import itertools
 import os
 import shutil
 import subprocess
@@ -116,9 +117,8 @@ class App:
         quiet = None if os.environ.get("E2E_DEBUG") else subprocess.DEVNULL
         command = ["wine", ARGS.exe] + list(args)
         if line is not None:
-            hexed = lambda text: text.encode().hex()
-            command = ["wine", ARGS.driver, "spawn", hexed(windows_path(cwd).decode()),
-                       hexed('"%s" %s' % (windows_path(ARGS.exe).decode(), line))]
+            command = ["wine", ARGS.driver, "spawn", windows_path(cwd).decode(),
+                       '"%s" %s' % (windows_path(ARGS.exe).decode(), line)]
         self.process = subprocess.Popen(list(wrap) + command, cwd=cwd, env=wine_env(lang), stdout=quiet, stderr=quiet)
         if wait:
             wait_for(lambda: driver("state", lang=lang)[0] == 0, what="the dialog")
@@ -274,11 +274,8 @@ def laid_out_at(dpi):
         test.assertEqual(places[1001], [scale(10), scale(30), width - 2 * scale(10), height - scale(35)])
         for i, room in ((1002, 2 * scale(3)), (1003, 2 * scale(3)), (1004, state["checkbox"] + scale(3))):
             test.assertLessEqual(state["textwidth"][i] + room, places[i][2], state["text"][i])
-        rects = list(places.values())
-        for a in range(len(rects)):
-            for b in range(a):
-                (x1, y1, w1, h1), (x2, y2, w2, h2) = rects[a], rects[b]
-                test.assertFalse(x1 < x2 + w2 and x2 < x1 + w1 and y1 < y2 + h2 and y2 < y1 + h1, (rects[a], rects[b]))
+        for (x1, y1, w1, h1), (x2, y2, w2, h2) in itertools.combinations(places.values(), 2):
+            test.assertFalse(x1 < x2 + w2 and x2 < x1 + w1 and y1 < y2 + h2 and y2 < y1 + h1)
     return check
 
 
@@ -536,7 +533,7 @@ class WineTest(unittest.TestCase):
                     self.assertEqual([c.process.returncode for c in ended], [0])
                     self.assertTrue(not closing or ended == [first])  # the second took its place
                     running = next(c for c in copies if c not in ended)
-                    wait_for(lambda: listed in running.log(), 60, "the paths listed")
+                    wait_for(lambda: driver("state")[0] == 0 and listed in running.log(), 60, "the paths listed")
                     self.assertEqual(dialogs(), 1)
                 finally:
                     for c in copies:
