@@ -343,6 +343,11 @@ SCENARIOS = {
         HANDED, (("start", EN, None, (), r'"$W/other\" "$W/photos/Été à Paris" ../photos/b.jpg'), READY, ("keep-log",),
                  ("drop", "other", "photos/Été à Paris", "photos/b.jpg"), READY, ("same-log",),
                  ("log", "$W/other/x.jpg\r\n$W/photos/Été à Paris/a.jpg\r\n$W/photos/b.jpg\r\n", "whole"))),
+    # Wine's X drop strips a dot or a space at a name's end before the program sees it; the command line does not.
+    "folders with a dot and a space at their names' end beside their namesakes, on the command line": (
+        {"trip./a.jpg": PHOTO, "trip/b.jpg": PHOTO, "sp /c.jpg": PHOTO, "sp/d.jpg": PHOTO}, (
+            ("start", EN, None, (), '"$W/trip." "$W/sp "'), READY,
+            ("log", "$W/trip./a.jpg\r\n$W/sp /c.jpg\r\n", "whole"))),
     'a drive\'s root on the command line, "Z:\\" as Explorer writes it, then a folder': (HANDED, (
         ("start", EN, None, (), r'"Z:\" "$W/photos"'),
         ("box", "owned", b"Error", "Don't drop the root folder of the drive", {}), ("log", b"", "ansi"))),
