@@ -183,15 +183,23 @@ static int IdentityOf(HANDLE handle, PlatFileId* id)
     return 0;
 }
 
-// The identity of what `path` names; `flags` FILE_FLAG_BACKUP_SEMANTICS for
-// a folder, FILE_FLAG_OPEN_REPARSE_POINT for a link's own.
-static int IdentityAtPath(const char* path, DWORD flags, PlatFileId* id)
+// What `path` names, opened for no access and shared every way, only to be
+// asked about; `flags` FILE_FLAG_BACKUP_SEMANTICS for a folder,
+// FILE_FLAG_OPEN_REPARSE_POINT for a link's own.
+static HANDLE OpenToAsk(const char* path, DWORD flags)
 {
     wchar_t* wide = WinSystemPath(path);
     HANDLE handle = wide ? CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                        OPEN_EXISTING, flags, nullptr)
                          : INVALID_HANDLE_VALUE;
     WinFree(wide);
+    return handle;
+}
+
+// The identity of what `path` names.
+static int IdentityAtPath(const char* path, DWORD flags, PlatFileId* id)
+{
+    HANDLE handle = OpenToAsk(path, flags);
     if (handle == INVALID_HANDLE_VALUE) {
         return 0;
     }
@@ -213,11 +221,7 @@ int PlatGetFolderId(const char* path, PlatFileId* id)
 
 char* PlatFolderFinalPath(const char* path)
 {
-    wchar_t* wide = WinSystemPath(path);
-    HANDLE folder = wide ? CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
-                         : INVALID_HANDLE_VALUE;
-    WinFree(wide);
+    HANDLE folder = OpenToAsk(path, FILE_FLAG_BACKUP_SEMANTICS);
     if (folder == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
